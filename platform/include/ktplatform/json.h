@@ -1,0 +1,20 @@
+// JSON text of platform values, for the journal and the client.
+#ifndef KTPLATFORM_JSON_H
+#define KTPLATFORM_JSON_H
+
+#include <string>
+
+#include <alvalue/alvalue.h>
+
+namespace kt {
+
+// none is null; floats in their shortest text; texts escaped.
+std::string toJson(const AL::ALValue& value);
+// False when text is not one complete JSON value (objects are not values here).
+bool parseJson(const std::string& text, AL::ALValue& out);
+// A valid JSON text as its value, anything else as the text itself.
+AL::ALValue valueFromArg(const std::string& text);
+
+}  // namespace kt
+
+#endif

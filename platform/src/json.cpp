@@ -1,0 +1,255 @@
+#include <ktplatform/json.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace kt {
+
+static void escape(const std::string& s, std::string& out) {
+  out += '"';
+  for (size_t i = 0; i < s.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          char buf[8];
+          snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  out += '"';
+}
+
+static void write(const AL::ALValue& v, std::string& out) {
+  switch (v.getType()) {
+    case AL::ALValue::TypeInvalid: out += "null"; break;
+    case AL::ALValue::TypeBool: out += static_cast<bool>(v) ? "true" : "false"; break;
+    case AL::ALValue::TypeInt:
+    case AL::ALValue::TypeFloat: {
+      float f = v;
+      if (v.isFloat() && !std::isfinite(f)) {
+        out += "null";
+      } else {
+        out += v.toString();
+      }
+      break;
+    }
+    case AL::ALValue::TypeString: escape(static_cast<std::string>(v), out); break;
+    case AL::ALValue::TypeArray: {
+      out += '[';
+      for (unsigned int i = 0; i < v.getSize(); ++i) {
+        if (i) out += ',';
+        write(v[i], out);
+      }
+      out += ']';
+      break;
+    }
+  }
+}
+
+std::string toJson(const AL::ALValue& value) {
+  std::string out;
+  write(value, out);
+  return out;
+}
+
+namespace {
+
+class Parser {
+public:
+  explicit Parser(const std::string& t) : s(t), p(0) {}
+  bool parseAll(AL::ALValue& out) {
+    skip();
+    if (!value(out)) return false;
+    skip();
+    return p == s.size();
+  }
+
+private:
+  const std::string& s;
+  size_t p;
+
+  void skip() {
+    while (p < s.size() && strchr(" \t\r\n", s[p])) ++p;
+  }
+  bool literal(const char* word) {
+    size_t n = strlen(word);
+    if (s.compare(p, n, word) != 0) return false;
+    p += n;
+    return true;
+  }
+  static void utf8(unsigned long cp, std::string& out) {
+    if (cp < 0x80) {
+      out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      out += static_cast<char>(0xC0 | (cp >> 6));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+      out += static_cast<char>(0xE0 | (cp >> 12));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (cp >> 18));
+      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+  }
+  bool hex4(unsigned long& cp) {
+    if (p + 4 > s.size()) return false;
+    std::string h = s.substr(p, 4);
+    char* end = 0;
+    cp = strtoul(h.c_str(), &end, 16);
+    if (*end) return false;
+    p += 4;
+    return true;
+  }
+  bool string(std::string& out) {
+    if (s[p] != '"') return false;
+    ++p;
+    while (p < s.size()) {
+      char c = s[p++];
+      if (c == '"') return true;
+      if (static_cast<unsigned char>(c) < 0x20) return false;
+      if (c != '\\') {
+        out += c;
+        continue;
+      }
+      if (p >= s.size()) return false;
+      char e = s[p++];
+      switch (e) {
+        case '"': out += '"'; break;
+        case '\\': out += '\\'; break;
+        case '/': out += '/'; break;
+        case 'b': out += '\b'; break;
+        case 'f': out += '\f'; break;
+        case 'n': out += '\n'; break;
+        case 'r': out += '\r'; break;
+        case 't': out += '\t'; break;
+        case 'u': {
+          unsigned long cp;
+          if (!hex4(cp)) return false;
+          if (cp >= 0xD800 && cp < 0xDC00 && s.compare(p, 2, "\\u") == 0) {
+            p += 2;
+            unsigned long lo;
+            if (!hex4(lo) || lo < 0xDC00 || lo > 0xDFFF) return false;
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
+          }
+          utf8(cp, out);
+          break;
+        }
+        default: return false;
+      }
+    }
+    return false;
+  }
+  bool number(AL::ALValue& out) {
+    size_t start = p;
+    if (p < s.size() && s[p] == '-') ++p;
+    if (p >= s.size() || !isdigit(static_cast<unsigned char>(s[p]))) return false;
+    if (s[p] == '0' && p + 1 < s.size() && isdigit(static_cast<unsigned char>(s[p + 1])))
+      return false;
+    bool integral = true;
+    while (p < s.size() && isdigit(static_cast<unsigned char>(s[p]))) ++p;
+    if (p < s.size() && s[p] == '.') {
+      integral = false;
+      ++p;
+      if (p >= s.size() || !isdigit(static_cast<unsigned char>(s[p]))) return false;
+      while (p < s.size() && isdigit(static_cast<unsigned char>(s[p]))) ++p;
+    }
+    if (p < s.size() && (s[p] == 'e' || s[p] == 'E')) {
+      integral = false;
+      ++p;
+      if (p < s.size() && (s[p] == '+' || s[p] == '-')) ++p;
+      if (p >= s.size() || !isdigit(static_cast<unsigned char>(s[p]))) return false;
+      while (p < s.size() && isdigit(static_cast<unsigned char>(s[p]))) ++p;
+    }
+    std::string text = s.substr(start, p - start);
+    if (integral) {
+      long long n = strtoll(text.c_str(), 0, 10);
+      if (n >= -2147483647LL - 1 && n <= 2147483647LL) {
+        out = AL::ALValue(static_cast<int>(n));
+        return true;
+      }
+    }
+    out = AL::ALValue(strtod(text.c_str(), 0));
+    return true;
+  }
+  bool value(AL::ALValue& out) {
+    if (p >= s.size()) return false;
+    char c = s[p];
+    if (c == '"') {
+      std::string text;
+      if (!string(text)) return false;
+      out = AL::ALValue(text);
+      return true;
+    }
+    if (c == '[') {
+      ++p;
+      out = AL::ALValue::array();
+      skip();
+      if (p < s.size() && s[p] == ']') {
+        ++p;
+        return true;
+      }
+      for (;;) {
+        AL::ALValue element;
+        skip();
+        if (!value(element)) return false;
+        out.arrayPush(element);
+        skip();
+        if (p >= s.size()) return false;
+        if (s[p] == ',') {
+          ++p;
+          continue;
+        }
+        if (s[p] == ']') {
+          ++p;
+          return true;
+        }
+        return false;
+      }
+    }
+    if (literal("true")) {
+      out = AL::ALValue(true);
+      return true;
+    }
+    if (literal("false")) {
+      out = AL::ALValue(false);
+      return true;
+    }
+    if (literal("null")) {
+      out = AL::ALValue();
+      return true;
+    }
+    return number(out);
+  }
+};
+
+}  // namespace
+
+bool parseJson(const std::string& text, AL::ALValue& out) {
+  AL::ALValue v;
+  Parser parser(text);
+  if (!parser.parseAll(v)) return false;
+  out = v;
+  return true;
+}
+
+AL::ALValue valueFromArg(const std::string& text) {
+  AL::ALValue v;
+  if (parseJson(text, v)) return v;
+  return AL::ALValue(text);
+}
+
+}  // namespace kt
