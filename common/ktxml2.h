@@ -18,7 +18,9 @@ public:
   // 512-byte slots (at most 256); returns the number of lines written.
   int getVariables(char variables[][512]);
 
-  // The topic transfer module adds its topic list reader here.
+  // Copies the text of each topic under uploadTopics, trimmed, into
+  // consecutive 512-byte rows (at most 256); returns the number of rows.
+  int getUploadTopics(char topics[][512]);
 
 private:
   KTXml2(const KTXml2&);
