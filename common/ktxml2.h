@@ -2,6 +2,8 @@
 #ifndef KTXML2_H
 #define KTXML2_H
 
+#include <string>
+
 #include <tinyxml2.h>
 
 class KTXml2 {
@@ -25,6 +27,8 @@ public:
 private:
   KTXml2(const KTXml2&);
   KTXml2& operator=(const KTXml2&);
+
+  bool readVariable(tinyxml2::XMLElement* variable, std::string& line);
 
   tinyxml2::XMLDocument doc;
 };
