@@ -1,0 +1,189 @@
+#include "ktsocket.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+#include <qi/log.hpp>
+
+namespace {
+
+long long nowMs() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// poll() for one event, restarted after signals (the robot link's alarm)
+// with the time that is left. Returns poll's result; 0 on time-out.
+int pollFor(int socket, short events, int timeoutSeconds, short* revents) {
+  long long deadline = nowMs() + timeoutSeconds * 1000LL;
+  for (;;) {
+    long long left = deadline - nowMs();
+    if (left < 0) left = 0;
+    struct pollfd pfd;
+    pfd.fd = socket;
+    pfd.events = events;
+    pfd.revents = 0;
+    int rc = poll(&pfd, 1, static_cast<int>(left));
+    if (rc < 0 && errno == EINTR) continue;
+    if (revents) *revents = pfd.revents;
+    return rc;
+  }
+}
+
+// gethostbyname keeps its result in a static area that another thread of
+// the robot process may overwrite; the reentrant form does not.
+bool lookupHost(const char* host, struct in_addr* addr) {
+  std::vector<char> work(2048);
+  struct hostent entry;
+  struct hostent* result = 0;
+  int herr = 0;
+  int rc;
+  while ((rc = gethostbyname_r(host, &entry, &work[0], work.size(), &result, &herr)) == ERANGE &&
+         work.size() < 65536) {
+    work.resize(work.size() * 2);
+  }
+  if (rc != 0 || result == 0 || result->h_addrtype != AF_INET || result->h_length != 4 ||
+      result->h_addr_list[0] == 0) {
+    return false;
+  }
+  std::memcpy(addr, result->h_addr_list[0], 4);
+  return true;
+}
+
+}  // namespace
+
+KTSocket::KTSocket(const char* category) : category(category) {}
+
+void KTSocket::warn(const char* text) {
+  qi::log::LogStream(qi::LogLevel_Warning, __FILE__, __FUNCTION__, __LINE__, category) << text;
+}
+
+int KTSocket::socket_open(const char* host, int port) {
+  bool byName = false;
+  for (const char* c = host; *c; ++c) {
+    if (std::isalpha(static_cast<unsigned char>(*c))) {
+      byName = true;
+      break;
+    }
+  }
+
+  struct sockaddr_in server;
+  std::memset(&server, 0, sizeof(server));
+  server.sin_family = AF_INET;
+  if (byName) {
+    if (!lookupHost(host, &server.sin_addr)) {
+      warn("ホスト情報を取得できません： 中止");
+      perror(host);
+      return -1;
+    }
+  } else {
+    server.sin_addr.s_addr = inet_addr(host);
+  }
+
+  // htons would quietly wrap a port beyond 65535 to another one.
+  if (port <= 0 || port > 65535) {
+    warn("soketポートの設定に失敗しました： 中止");
+    errno = EINVAL;
+    perror("connect");
+    return -1;
+  }
+  server.sin_port = htons(static_cast<unsigned short>(port));
+
+  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (s < 0) {
+    warn("ソケット生成に失敗しました： 中止");
+    perror("socket");
+    return -1;
+  }
+
+  // Connect without blocking so that an unreachable host gives up in time.
+  int flags = fcntl(s, F_GETFL);
+  fcntl(s, F_SETFL, flags | O_NONBLOCK);
+  int rc = connect(s, reinterpret_cast<struct sockaddr*>(&server), sizeof(server));
+  if (rc < 0 && errno == EINPROGRESS) {
+    short revents = 0;
+    rc = pollFor(s, POLLOUT, kConnectTimeoutSeconds, &revents);
+    if (rc == 0) {
+      errno = ETIMEDOUT;
+      rc = -1;
+    } else if (rc > 0) {
+      int err = 0;
+      socklen_t len = sizeof(err);
+      getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &len);
+      if (err != 0) {
+        errno = err;
+        rc = -1;
+      } else {
+        rc = 0;
+      }
+    }
+  }
+  if (rc < 0) {
+    int err = errno;
+    warn("soketをサーバーにつなぐのに失敗しました： 中止");
+    errno = err;
+    perror("connect");
+    close(s);
+    return -1;
+  }
+  fcntl(s, F_SETFL, flags);
+
+  // Lines are short, but a peer that stops reading must not hold a write.
+  struct timeval tv;
+  tv.tv_sec = kReadTimeoutSeconds;
+  tv.tv_usec = 0;
+  setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof(tv));
+  return s;
+}
+
+bool KTSocket::wait_readable(int socket) {
+  short revents = 0;
+  int rc = pollFor(socket, POLLIN, kReadTimeoutSeconds, &revents);
+  if (rc != 0) return true;  // bytes, end of stream or an error: read tells
+  warn("ソケットの読み込みがタイムアウトしました： 中止");
+  shutdown(socket, SHUT_RD);
+  return false;
+}
+
+char* KTSocket::read_line(int socket, char* p) {
+  int n = 0;
+  while (n < kLineSize - 1) {
+    if (!wait_readable(socket)) break;
+    char c;
+    ssize_t r = read(socket, &c, 1);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    p[n++] = c;
+    if (c == '\n') break;
+  }
+  p[n] = '\0';
+  return p;
+}
+
+void KTSocket::read_response(int socket, char* p) { read_line(socket, p); }
+
+bool KTSocket::send_line(int socket, const char* line) {
+  size_t left = std::strlen(line);
+  while (left > 0) {
+    ssize_t w = send(socket, line, left, MSG_NOSIGNAL);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return false;
+    line += w;
+    left -= static_cast<size_t>(w);
+  }
+  return true;
+}

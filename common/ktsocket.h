@@ -1,0 +1,47 @@
+// KTSocket: opens TCP client connections and reads text lines from sockets.
+// The content server client and the robot link both use it; each gives its
+// own log category.
+#ifndef KTSOCKET_H
+#define KTSOCKET_H
+
+#include <cstddef>
+
+class KTSocket {
+public:
+  // Every caller's line buffer holds this many bytes.
+  static const int kLineSize = 512;
+  // A slow server still connects and sends its next bytes well within these.
+  static const int kConnectTimeoutSeconds = 10;
+  static const int kReadTimeoutSeconds = 20;
+
+  explicit KTSocket(const char* category);
+
+  // A host with a letter in it is looked up by name, any other is read as a
+  // dotted address. Returns a connected descriptor, or -1 with a warning.
+  int socket_open(const char* host, int port);
+
+  // Reads up to and including a newline, one byte per read, into p (a
+  // kLineSize buffer) and ends it with NUL. A line of more than
+  // kLineSize - 1 bytes is cut there; its rest stays unread in the socket
+  // for the next read. End of stream, an error or a time-out end the line
+  // early. After a time-out the socket is shut for reading, so that later
+  // reads on it end at once.
+  char* read_line(int socket, char* p);
+  void read_response(int socket, char* p);
+
+  // Writes all of line (NUL-terminated); false when the connection failed.
+  // A peer that has closed gives a failure, never SIGPIPE.
+  bool send_line(int socket, const char* line);
+
+  // Waits until socket has bytes, end of stream or an error to report;
+  // false after kReadTimeoutSeconds of silence (logged, socket shut for
+  // reading).
+  bool wait_readable(int socket);
+
+private:
+  void warn(const char* text);
+
+  const char* category;
+};
+
+#endif

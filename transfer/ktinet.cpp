@@ -1,0 +1,132 @@
+#include "ktinet.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <qi/log.hpp>
+
+#include "ktsocket.h"
+
+namespace {
+
+const char* const kCategory = "ktlarkin";
+// The robot's resolver (hosts file or DNS) maps this name to the server.
+const char* const kDefaultServerHost = "ktcontentserver";
+
+void warn(const char* file, const char* function, int line, const char* text,
+          const char* tail = 0) {
+  qi::log::LogStream(qi::LogLevel_Warning, file, function, line, kCategory)
+      << text << (tail ? tail : "");
+}
+
+void tellConsole(const char* text) {
+  std::fputs(text, stdout);
+  std::fputs("\n", stdout);
+  std::fflush(stdout);
+}
+
+bool hasLineBreak(const char* text) { return std::strpbrk(text, "\r\n") != 0; }
+
+}  // namespace
+
+KTInet::KTInet() {}
+
+KTInet::~KTInet() {}
+
+const char* KTInet::serverHost() {
+  const char* host = std::getenv("KT_CONTENT_SERVER");
+  return (host && *host) ? host : kDefaultServerHost;
+}
+
+int KTInet::socket_open(const char* host, int port) {
+  return KTSocket(kCategory).socket_open(host, port);
+}
+
+char* KTInet::read_line(int socket, char* p) { return KTSocket(kCategory).read_line(socket, p); }
+
+void KTInet::read_response(int socket, char* p) { KTSocket(kCategory).read_response(socket, p); }
+
+int KTInet::getRemoteFile(const char* command, const char* loginname, const char* password,
+                          char* str, int size) {
+  char recv_buf[KTSocket::kLineSize];
+  char login_buf[KTSocket::kLineSize];
+  char send_buf[KTSocket::kLineSize];
+  if (str == 0 || size < 1) return 0;
+  str[0] = '\0';
+
+  // Both lines are built before connecting: a line break in a field would
+  // smuggle extra protocol lines in, and a cut line would be another request.
+  int n = std::snprintf(login_buf, sizeof(login_buf), "login:%s:%s\r\n", loginname, password);
+  if (hasLineBreak(loginname) || hasLineBreak(password) || n < 0 ||
+      n >= static_cast<int>(sizeof(login_buf))) {
+    warn(__FILE__, __FUNCTION__, __LINE__, "ユーザー名またはセッションが不正です： 中止");
+    return 0;
+  }
+  n = std::snprintf(send_buf, sizeof(send_buf), "%s\r\n", command);
+  if (hasLineBreak(command) || n < 0 || n >= static_cast<int>(sizeof(send_buf))) {
+    warn(__FILE__, __FUNCTION__, __LINE__, "コマンドが不正です： 中止 = ", command);
+    return 0;
+  }
+
+  int s = socket_open(serverHost(), kContentPort);
+  if (s == -1) {
+    tellConsole("FTPコマンド、サーバーに接続できません： 中止");
+    warn(__FILE__, __FUNCTION__, __LINE__, "FTPコマンド、サーバーに接続できません： 中止");
+    return 0;
+  }
+
+  KTSocket lines(kCategory);
+  read_response(s, recv_buf);  // the greeting says nothing we need
+  lines.send_line(s, login_buf);
+  read_response(s, recv_buf);
+  if (recv_buf[0] != '1') {
+    warn(__FILE__, __FUNCTION__, __LINE__, "loginに失敗： 中止 = ", recv_buf);
+    close(s);
+    return 0;
+  }
+
+  lines.send_line(s, send_buf);
+  inetRecv(s, str, size);
+  close(s);
+  if (str[0] == '\0') {
+    warn(__FILE__, __FUNCTION__, __LINE__, "ファイル取得に失敗： 中止 = ", str);
+    return 0;
+  }
+  return 1;
+}
+
+int KTInet::inetRecv(int s, char* str, int size) {
+  char chunk[8192];
+  int count = 0;
+  if (size < 1) return 0;
+  KTSocket lines(kCategory);
+  for (;;) {
+    // A file cut short by silence or a broken connection is no file.
+    if (!lines.wait_readable(s)) {
+      str[0] = '\0';
+      return 0;
+    }
+    ssize_t r = read(s, chunk, sizeof(chunk));
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) {
+      warn(__FILE__, __FUNCTION__, __LINE__, "ファイル受信中に接続が切れました： 中止");
+      str[0] = '\0';
+      return 0;
+    }
+    if (r == 0) break;
+    if (r > size - 1 - count) {
+      tellConsole("ファイルサイズがバッファサイズを越えました： 中止");
+      warn(__FILE__, __FUNCTION__, __LINE__, "ファイルサイズがバッファサイズを越えました： 中止");
+      str[0] = '\0';
+      return 0;
+    }
+    std::memcpy(str + count, chunk, static_cast<size_t>(r));
+    count += static_cast<int>(r);
+  }
+  str[count] = '\0';
+  return count;
+}
