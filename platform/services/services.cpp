@@ -369,8 +369,10 @@ int Dialog::outputsForced() const {
 
 Motion::Motion(boost::shared_ptr<AL::ALBroker> broker, World& world)
   : Service(broker, "ALMotion", world), fX(0), fY(0), fTheta(0), fFraction(1), fAwake(false) {
+  // "Arms" stands for both arms: it is read and set through LArm and RArm.
   fProtection["Move"] = true;
-  fProtection["Arms"] = true;
+  fProtection["LArm"] = true;
+  fProtection["RArm"] = true;
   setModuleDescription("Motion: stiffness, walking and odometry.");
   functionName("wakeUp", getName(), "Stiffens the robot", 0);
   BIND_METHOD(Motion::wakeUp);

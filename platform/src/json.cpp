@@ -67,7 +67,7 @@ namespace {
 
 class Parser {
 public:
-  explicit Parser(const std::string& t) : s(t), p(0) {}
+  explicit Parser(const std::string& t) : s(t), p(0), depth(0) {}
   bool parseAll(AL::ALValue& out) {
     skip();
     if (!value(out)) return false;
@@ -78,6 +78,10 @@ public:
 private:
   const std::string& s;
   size_t p;
+  // Arrays nest by recursion: a text of brackets from a client must not
+  // exhaust the stack.
+  int depth;
+  static const int kMaxDepth = 256;
 
   void skip() {
     while (p < s.size() && strchr(" \t\r\n", s[p])) ++p;
@@ -107,10 +111,10 @@ private:
   }
   bool hex4(unsigned long& cp) {
     if (p + 4 > s.size()) return false;
-    std::string h = s.substr(p, 4);
-    char* end = 0;
-    cp = strtoul(h.c_str(), &end, 16);
-    if (*end) return false;
+    // Exactly four hex digits: strtoul alone would also take a sign or blanks.
+    for (size_t i = p; i < p + 4; ++i)
+      if (!isxdigit(static_cast<unsigned char>(s[i]))) return false;
+    cp = strtoul(s.substr(p, 4).c_str(), 0, 16);
     p += 4;
     return true;
   }
@@ -195,6 +199,7 @@ private:
       return true;
     }
     if (c == '[') {
+      if (depth >= kMaxDepth) return false;
       ++p;
       out = AL::ALValue::array();
       skip();
@@ -205,7 +210,10 @@ private:
       for (;;) {
         AL::ALValue element;
         skip();
-        if (!value(element)) return false;
+        ++depth;
+        bool ok = value(element);
+        --depth;
+        if (!ok) return false;
         out.arrayPush(element);
         skip();
         if (p >= s.size()) return false;

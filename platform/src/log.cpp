@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <mutex>
 #include <utility>
@@ -38,16 +39,54 @@ const char* longName(LogLevel level) {
   return (level >= 0 && level <= LogLevel_Debug) ? names[level] : "?";
 }
 
+// localtime_r takes the C library's time zone lock, which a fork() can leave
+// held. So the offset from UTC is looked up at most once an hour, never by a
+// forked child that has one already, and the date is worked out here.
+std::atomic<long> gOffsetHour(-1);
+std::atomic<long> gOffset(0);
+std::atomic<int> gOffsetPid(0);
+
+long utcOffset(time_t now) {
+  long hour = static_cast<long>(now / 3600);
+  int pid = gOffsetPid.load();
+  if (gOffsetHour.load() == hour || (pid != 0 && pid != getpid())) return gOffset.load();
+  struct tm tmv;
+  if (!localtime_r(&now, &tmv)) return gOffset.load();
+  gOffset.store(tmv.tm_gmtoff);
+  gOffsetHour.store(hour);
+  gOffsetPid.store(getpid());
+  return tmv.tm_gmtoff;
+}
+
+void formatDate(char* buf, size_t size) {
+  time_t now = time(0);
+  long long t = static_cast<long long>(now) + utcOffset(now);
+  long long days = t / 86400, secs = t % 86400;
+  if (secs < 0) {
+    secs += 86400;
+    --days;
+  }
+  // Civil date from days since 1970-01-01 (proleptic Gregorian).
+  long long z = days + 719468;
+  long long era = (z >= 0 ? z : z - 146096) / 146097;
+  long long doe = z - era * 146097;
+  long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  long long mp = (5 * doy + 2) / 153;
+  long long d = doy - (153 * mp + 2) / 5 + 1;
+  long long m = mp < 10 ? mp + 3 : mp - 9;
+  long long y = yoe + era * 400 + (m <= 2 ? 1 : 0);
+  snprintf(buf, size, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld ", y, m, d, secs / 3600,
+           secs / 60 % 60, secs % 60);
+}
+
 std::string format(LogLevel level, const char* category, const std::string& message,
                    const char* file, const char* function, int line) {
   int ctx = gContext.load();
   std::string out;
   char buf[96];
   if (ctx & LogContextAttr_Date) {
-    time_t now = time(0);
-    struct tm tmv;
-    localtime_r(&now, &tmv);
-    strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S ", &tmv);
+    formatDate(buf, sizeof buf);
     out += buf;
   }
   if (ctx & LogContextAttr_Verbosity) {
@@ -79,9 +118,18 @@ std::string format(LogLevel level, const char* category, const std::string& mess
 }
 
 void writeAll(int fd, const std::string& text) {
-  // One write per line, so that lines of several threads never interleave.
-  ssize_t n = ::write(fd, text.data(), text.size());
-  (void)n;
+  // One write per line, so that lines of several threads never interleave;
+  // only a write cut short by a signal or a full pipe needs another.
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n > 0)
+      done += static_cast<size_t>(n);
+    else if (n < 0 && errno == EINTR)
+      continue;
+    else
+      return;
+  }
 }
 
 void writeTail(const std::string& text) {
@@ -115,10 +163,19 @@ int context() { return gContext.load(); }
 void log(LogLevel level, const char* category, const std::string& message, const char* file,
          const char* function, int line) {
   if (level > gVerbosity.load() || level == LogLevel_Silent) return;
+  if (!category) category = "";
+  if (!file) file = "";
+  if (!function) function = "";
   std::string text = format(level, category, message, file, function, line);
   const HandlerList* handlers = gHandlers.load();
-  for (size_t i = 0; i < handlers->size(); ++i)
-    (*handlers)[i].second(level, category, message.c_str(), file, function, line, text.c_str());
+  for (size_t i = 0; i < handlers->size(); ++i) {
+    // A failing handler must not keep the line from the others and the files.
+    try {
+      (*handlers)[i].second(level, category, message.c_str(), file, function, line,
+                            text.c_str());
+    } catch (...) {
+    }
+  }
   text += '\n';
   writeAll(2, text);
   writeTail(text);
@@ -159,7 +216,11 @@ LogStream::LogStream(LogLevel level, const char* file, const char* function,
     fCategory(category ? category : "") {}
 
 LogStream::~LogStream() {
-  log(fLevel, fCategory.c_str(), str(), fFile.c_str(), fFunction.c_str(), fLine);
+  // A destructor that throws ends the process.
+  try {
+    log(fLevel, fCategory.c_str(), str(), fFile.c_str(), fFunction.c_str(), fLine);
+  } catch (...) {
+  }
 }
 
 }  // namespace log

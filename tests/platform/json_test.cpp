@@ -1,0 +1,49 @@
+// JSON text of platform values: what the journal writes and a client sends.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include <ktplatform/json.h>
+
+namespace {
+
+TEST(JsonTest, RoundTripsValues) {
+  AL::ALValue v = AL::ALValue::array(AL::ALValue::array(1, -2), "a\"\\\n\tb", 0.5f, true);
+  v.arrayPush(AL::ALValue());
+  std::string text = kt::toJson(v);
+  EXPECT_EQ("[[1,-2],\"a\\\"\\\\\\n\\tb\",0.5,true,null]", text);
+  AL::ALValue back;
+  ASSERT_TRUE(kt::parseJson(text, back));
+  EXPECT_EQ(v, back);
+}
+
+TEST(JsonTest, EscapesDecodeToUtf8) {
+  AL::ALValue v;
+  ASSERT_TRUE(kt::parseJson("\"\\u3042\\ud83d\\ude00\\u0041\"", v));
+  EXPECT_EQ("あ\xF0\x9F\x98\x80" "A", static_cast<std::string>(v));
+  // Four hex digits, nothing else.
+  EXPECT_FALSE(kt::parseJson("\"\\u+041\"", v));
+  EXPECT_FALSE(kt::parseJson("\"\\u 041\"", v));
+  EXPECT_FALSE(kt::parseJson("\"\\u-001\"", v));
+  EXPECT_FALSE(kt::parseJson("\"\\u12\"", v));
+}
+
+TEST(JsonTest, AnythingElseIsText) {
+  EXPECT_EQ(AL::ALValue(12), kt::valueFromArg("12"));
+  EXPECT_EQ(AL::ALValue("おはよう"), kt::valueFromArg("おはよう"));
+  EXPECT_EQ(AL::ALValue("[1,"), kt::valueFromArg("[1,"));
+  EXPECT_EQ(AL::ALValue("{\"a\":1}"), kt::valueFromArg("{\"a\":1}"));
+}
+
+TEST(JsonTest, DeepNestingIsRefusedNotACrash) {
+  AL::ALValue v;
+  std::string fine = std::string(100, '[') + std::string(100, ']');
+  ASSERT_TRUE(kt::parseJson(fine, v));
+  EXPECT_EQ(fine, kt::toJson(v));
+
+  std::string deep = std::string(1000000, '[') + std::string(1000000, ']');
+  EXPECT_FALSE(kt::parseJson(deep, v));
+  EXPECT_EQ(AL::ALValue(deep), kt::valueFromArg(deep));
+}
+
+}  // namespace
