@@ -24,13 +24,13 @@ namespace test {
 class SpeechListener : public AL::ALModule {
 public:
   SpeechListener(boost::shared_ptr<AL::ALBroker> broker, const std::string& name)
-    : AL::ALModule(broker, name) {
+    : AL::ALModule(broker, name), memory(0) {
     functionName("onSpeak", getName(), "hears a sentence", 0);
     BIND_METHOD(SpeechListener::onSpeak);
   }
   void onSpeak(const std::string&, const AL::ALValue& value, const std::string&) {
-    AL::ALMemoryProxy memory(getParentBroker());
-    std::string words = memory.getData("ktorrin_speak_words");
+    // Read on the service itself, so that the journal shows only the module's calls.
+    std::string words = memory->getData("ktorrin_speak_words");
     std::lock_guard<std::mutex> lock(fMutex);
     fHeard.push_back(words);
     fValues.push_back(value);
@@ -43,6 +43,8 @@ public:
     std::lock_guard<std::mutex> lock(fMutex);
     return fValues;
   }
+  kt::sim::Memory* memory;
+
   void clear() {
     std::lock_guard<std::mutex> lock(fMutex);
     fHeard.clear();
@@ -59,6 +61,7 @@ class CommandTest : public RobotTest {
 protected:
   CommandTest() {
     listener = AL::ALModule::createModule<SpeechListener>(broker, "SpeechListener");
+    listener->memory = &robot.memory();
     robot.memory().subscribeToEvent("ktorrin_speak", "SpeechListener", "onSpeak");
     executor.reset(new KTMotion(broker));
     com.reset(new KTCommand(broker, executor.get()));
