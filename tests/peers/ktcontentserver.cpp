@@ -1,0 +1,250 @@
+// A content server for tests and the demo: greeting, login check, one
+// command ("getrukoconf" or "getTopic:NAME") served from a folder, then close.
+// It misbehaves on request, for every connection (--mode) or for one
+// (--fault N=MODE, connections counted from 1):
+//   ok        serve as a good server does
+//   refuse    answer the login with a reply that does not begin with 1
+//   close     close at once, before the greeting
+//   silent    accept and say nothing, until the client gives up
+//   stall     answer the login and take the command, then send nothing
+//   nofile    take the command and close without a byte
+//   oversize  answer the command with 1000000 bytes, more than any buffer
+//   trickle   send every line and file in pieces of 3 bytes
+// Prints "ready" once it listens. With --log FILE, appends every line it
+// receives as "N LINE", CR and LF written as \r and \n.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+
+namespace {
+
+struct Options {
+  std::string bind = "127.0.0.1";
+  int port = 5591;
+  std::string folder = ".";
+  std::string conf;  // default: folder/ruko.conf
+  std::string user;
+  std::string session;
+  std::string loginReply = "100: login ok";
+  std::string log;
+  std::string mode = "ok";
+  std::map<int, std::string> faults;
+};
+
+const int kHoldMs = 120000;
+
+bool knownMode(const std::string& m) {
+  return m == "ok" || m == "refuse" || m == "close" || m == "silent" || m == "stall" ||
+         m == "nofile" || m == "oversize" || m == "trickle";
+}
+
+int usage(const char* why) {
+  std::cerr << "ktcontentserver: " << why << "\n"
+            << "usage: ktcontentserver --user USER --session SESSION [--folder DIR]\n"
+            << "         [--conf FILE] [--bind ADDR] [--port N] [--login-reply TEXT]\n"
+            << "         [--log FILE] [--mode MODE] [--fault N=MODE]...\n";
+  return 2;
+}
+
+class Connection {
+public:
+  Connection(int fd, int number, const Options& o, const std::string& mode)
+    : fd(fd), number(number), opt(o), mode(mode) {}
+
+  void serve() {
+    if (mode == "close") return;
+    if (mode == "silent") return hold();
+    if (!sendAll("100: KT content server ready\r\n")) return;
+
+    std::optional<std::string> login = readLine();
+    if (!login) return;
+    std::string expected = "login:" + opt.user + ":" + opt.session + "\r\n";
+    if (mode == "refuse" || *login != expected) {
+      sendAll("530: login incorrect\r\n");
+      return;
+    }
+    if (!sendAll(opt.loginReply + "\r\n")) return;
+
+    std::optional<std::string> command = readLine();
+    if (!command) return;
+    if (mode == "stall") return hold();
+    if (mode == "nofile") return;
+    if (mode == "oversize") {
+      sendAll(std::string(1000000, 'x'));
+      return;
+    }
+    std::optional<std::string> file = lookup(strip(*command));
+    if (file) sendAll(*file);
+  }
+
+private:
+  static std::string strip(std::string line) {
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    return line;
+  }
+
+  std::optional<std::string> lookup(const std::string& command) {
+    std::string file;
+    if (command == "getrukoconf") {
+      file = opt.conf.empty() ? opt.folder + "/ruko.conf" : opt.conf;
+    } else if (command.compare(0, 9, "getTopic:") == 0) {
+      std::string name = command.substr(9);
+      if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..")
+        return std::nullopt;
+      file = opt.folder + "/" + name;
+    } else {
+      return std::nullopt;
+    }
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+
+  bool waitReadable() {
+    pollfd p{fd, POLLIN, 0};
+    for (;;) {
+      int rc = poll(&p, 1, kHoldMs);
+      if (rc < 0 && errno == EINTR) continue;
+      return rc > 0;
+    }
+  }
+
+  // Keeps the connection open without a word until the client closes it.
+  void hold() {
+    char c;
+    while (waitReadable() && read(fd, &c, 1) > 0) {
+    }
+  }
+
+  std::optional<std::string> readLine() {
+    std::string line;
+    char c;
+    while (line.size() < 4096) {
+      if (!waitReadable()) break;
+      ssize_t r = read(fd, &c, 1);
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) break;
+      line += c;
+      if (c == '\n') break;
+    }
+    if (line.empty()) return std::nullopt;
+    record(line);
+    return line;
+  }
+
+  void record(const std::string& line) {
+    if (opt.log.empty()) return;
+    std::string shown;
+    for (char c : line) {
+      if (c == '\r')
+        shown += "\\r";
+      else if (c == '\n')
+        shown += "\\n";
+      else
+        shown += c;
+    }
+    std::ofstream out(opt.log, std::ios::app);
+    out << number << " " << shown << "\n";
+  }
+
+  bool sendAll(const std::string& bytes) {
+    size_t piece = mode == "trickle" ? 3 : bytes.size();
+    size_t done = 0;
+    while (done < bytes.size()) {
+      size_t n = std::min(piece, bytes.size() - done);
+      ssize_t w = send(fd, bytes.data() + done, n, MSG_NOSIGNAL);
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) return false;
+      done += static_cast<size_t>(w);
+      if (mode == "trickle") std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+  }
+
+  int fd;
+  int number;
+  const Options& opt;
+  std::string mode;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options opt;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (i + 1 >= argc) return usage(("missing value after " + a).c_str());
+    std::string v = argv[++i];
+    if (a == "--bind") opt.bind = v;
+    else if (a == "--port") opt.port = std::atoi(v.c_str());
+    else if (a == "--folder") opt.folder = v;
+    else if (a == "--conf") opt.conf = v;
+    else if (a == "--user") opt.user = v;
+    else if (a == "--session") opt.session = v;
+    else if (a == "--login-reply") opt.loginReply = v;
+    else if (a == "--log") opt.log = v;
+    else if (a == "--mode") opt.mode = v;
+    else if (a == "--fault") {
+      size_t eq = v.find('=');
+      if (eq == std::string::npos) return usage("--fault wants N=MODE");
+      opt.faults[std::atoi(v.substr(0, eq).c_str())] = v.substr(eq + 1);
+    } else {
+      return usage(("unknown option " + a).c_str());
+    }
+  }
+  if (!knownMode(opt.mode)) return usage(("unknown mode " + opt.mode).c_str());
+  for (auto& f : opt.faults)
+    if (!knownMode(f.second)) return usage(("unknown mode " + f.second).c_str());
+
+  signal(SIGPIPE, SIG_IGN);
+  int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int one = 1;
+  setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(opt.port));
+  if (inet_pton(AF_INET, opt.bind.c_str(), &addr.sin_addr) != 1) return usage("bad --bind");
+  if (bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) < 0 ||
+      listen(listener, 5) < 0) {
+    std::perror("ktcontentserver: bind");
+    return 1;
+  }
+  std::cout << "ready" << std::endl;
+
+  for (int number = 1;; ++number) {
+    int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) {
+      if (errno == EINTR) {
+        --number;
+        continue;
+      }
+      std::perror("ktcontentserver: accept");
+      return 1;
+    }
+    int nodelay = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &nodelay, sizeof(nodelay));
+    auto fault = opt.faults.find(number);
+    Connection(fd, number, opt, fault == opt.faults.end() ? opt.mode : fault->second).serve();
+    shutdown(fd, SHUT_WR);
+    close(fd);
+  }
+}
