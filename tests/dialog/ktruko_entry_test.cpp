@@ -47,10 +47,10 @@ Library open(const std::string& name) {
   return lib;
 }
 
-class EntryTest : public kt::test::RobotTest {
+class KTRukoEntryTest : public kt::test::RobotTest {
 protected:
-  EntryTest() { qi::log::init(qi::log::defaultVerbosity, qi::log::defaultContext, true); }
-  ~EntryTest() {
+  KTRukoEntryTest() { qi::log::init(qi::log::defaultVerbosity, qi::log::defaultContext, true); }
+  ~KTRukoEntryTest() {
     // Later tests of this process expect the platform's own settings.
     qi::log::init(qi::log::defaultVerbosity, qi::log::defaultContext, true);
   }
@@ -65,7 +65,7 @@ protected:
   }
 };
 
-TEST_F(EntryTest, OnlyLibktrukoChangesTheLogSettings) {
+TEST_F(KTRukoEntryTest, OnlyLibktrukoChangesTheLogSettings) {
   // The robot link module serves a fixed port from its constructor: it is
   // loaded only inside a network namespace of this test's own.
   bool ownNetwork = unshare(CLONE_NEWNET) == 0;

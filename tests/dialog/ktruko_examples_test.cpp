@@ -12,7 +12,7 @@
 
 namespace {
 
-using kt::test::RukoTest;
+using kt::test::KTRukoTest;
 
 std::string sourceFile(const std::string& relative) {
   std::ifstream in((std::string(KT_SOURCE_DIR) + "/examples/" + relative).c_str(),
@@ -22,7 +22,7 @@ std::string sourceFile(const std::string& relative) {
   return s.str();
 }
 
-class ExamplesTest : public RukoTest {
+class KTRukoExamplesTest : public KTRukoTest {
 protected:
   void SetUp() override {
     root.write(kt::test::kConf, sourceFile("ruko.conf"));
@@ -38,7 +38,7 @@ protected:
   std::string spoken() { return robot.memory().getData("ktorrin_speak_words"); }
 };
 
-TEST_F(ExamplesTest, StartLoadsEveryTopicAndSubscribesTheConfiguredVariables) {
+TEST_F(KTRukoExamplesTest, StartLoadsEveryTopicAndSubscribesTheConfiguredVariables) {
   ASSERT_FALSE(root.read(kt::test::kConf).empty());
   EXPECT_EQ("", start());
   std::vector<std::string> active = robot.dialog().getActivatedTopics();
@@ -58,7 +58,7 @@ TEST_F(ExamplesTest, StartLoadsEveryTopicAndSubscribesTheConfiguredVariables) {
   EXPECT_EQ(3, std::count(list.begin(), list.end(), ','));
 }
 
-TEST_F(ExamplesTest, WalkFaceAndCommandRulesReachTheRobot) {
+TEST_F(KTRukoExamplesTest, WalkFaceAndCommandRulesReachTheRobot) {
   start();
   robot.world().clearJournal();
   set("ruko_walkforward", AL::ALValue(1));

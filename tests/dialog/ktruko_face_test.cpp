@@ -10,7 +10,7 @@
 
 namespace {
 
-using kt::test::RukoTest;
+using kt::test::KTRukoTest;
 using kt::test::faceVar;
 
 // A FaceDetected value as the platform raises it: time stamp, then the face
@@ -32,7 +32,7 @@ AL::ALValue named(const std::string& label, float score) {
   return detection(AL::ALValue(3), AL::ALValue(score), AL::ALValue(label));
 }
 
-class FaceTest : public RukoTest {
+class KTRukoFaceTest : public KTRukoTest {
 protected:
   void SetUp() override {
     emptyTopicFolder();
@@ -58,7 +58,7 @@ protected:
   }
 };
 
-TEST_F(FaceTest, ScoreAboveThresholdEndsWithTheLabelBeforeTheEvent) {
+TEST_F(KTRukoFaceTest, ScoreAboveThresholdEndsWithTheLabelBeforeTheEvent) {
   recognise();
   EXPECT_TRUE(running());
   EXPECT_EQ(std::vector<std::string>{"onUserIDChanged"}, callbacksOf("UserSession/FocusedUser"));
@@ -98,7 +98,7 @@ TEST_F(FaceTest, ScoreAboveThresholdEndsWithTheLabelBeforeTheEvent) {
   EXPECT_TRUE(informed(valueLine));
 }
 
-TEST_F(FaceTest, ScoreOfExactlyPointEightFiveEndsAtOnce) {
+TEST_F(KTRukoFaceTest, ScoreOfExactlyPointEightFiveEndsAtOnce) {
   recognise();
   see(named("taro", 0.85f));
   EXPECT_TRUE(ended());
@@ -106,7 +106,7 @@ TEST_F(FaceTest, ScoreOfExactlyPointEightFiveEndsAtOnce) {
   EXPECT_TRUE(informed("最終的に判定された顔 name =  taro スコア = 0.85"));
 }
 
-TEST_F(FaceTest, HundredDetectionsBelowThresholdGoOnAndTheHundredFirstEnds) {
+TEST_F(KTRukoFaceTest, HundredDetectionsBelowThresholdGoOnAndTheHundredFirstEnds) {
   recognise();
   // No face in view: not counted.
   see(AL::ALValue::array(AL::ALValue::array(AL::ALValue(1), AL::ALValue(2)), AL::ALValue::array()));
@@ -121,7 +121,7 @@ TEST_F(FaceTest, HundredDetectionsBelowThresholdGoOnAndTheHundredFirstEnds) {
   EXPECT_EQ("jiro", result());
 }
 
-TEST_F(FaceTest, TextThatIsNoNumberCountsWithScoreZero) {
+TEST_F(KTRukoFaceTest, TextThatIsNoNumberCountsWithScoreZero) {
   recognise();
   see(named("jiro", 0.3f));
   for (int i = 0; i < 100; ++i)
@@ -131,7 +131,7 @@ TEST_F(FaceTest, TextThatIsNoNumberCountsWithScoreZero) {
   EXPECT_TRUE(informed("認識した顔 name =  saburo スコア = true ID = 2"));
 }
 
-TEST_F(FaceTest, EqualScoresKeepTheFirstLabel) {
+TEST_F(KTRukoFaceTest, EqualScoresKeepTheFirstLabel) {
   recognise();
   see(named("taro", 0.5f));
   see(named("jiro", 0.5f));
@@ -143,7 +143,7 @@ TEST_F(FaceTest, EqualScoresKeepTheFirstLabel) {
   EXPECT_EQ("taro", result());
 }
 
-TEST_F(FaceTest, UnknownFaceWithTheBestScoreBlocksTheEndUntilANamedOneScoresHigher) {
+TEST_F(KTRukoFaceTest, UnknownFaceWithTheBestScoreBlocksTheEndUntilANamedOneScoresHigher) {
   recognise();
   see(named("taro", 0.4f));
   see(named("", 0.9f));
@@ -160,7 +160,7 @@ TEST_F(FaceTest, UnknownFaceWithTheBestScoreBlocksTheEndUntilANamedOneScoresHigh
   EXPECT_FALSE(running());
 }
 
-TEST_F(FaceTest, BlanksAndQuotesAroundTheItemsAreRemoved) {
+TEST_F(KTRukoFaceTest, BlanksAndQuotesAroundTheItemsAreRemoved) {
   recognise();
   see(detection(AL::ALValue(7), AL::ALValue(0.5f), AL::ALValue("  hanako ")));
   EXPECT_TRUE(informed("認識した顔 name =  hanako スコア = 0.5 ID = 7"));
@@ -176,7 +176,7 @@ TEST_F(FaceTest, BlanksAndQuotesAroundTheItemsAreRemoved) {
   EXPECT_EQ("a \"b\" c", ruko->strip(" a \"b\" c "));
 }
 
-TEST_F(FaceTest, NewRecognitionRestartsWithItsOwnVariableAndCount) {
+TEST_F(KTRukoFaceTest, NewRecognitionRestartsWithItsOwnVariableAndCount) {
   recognise("ruko_facerecog");
   for (int i = 0; i < 60; ++i) see(named("taro", 0.5f));
   recognise("mimi_facerecog");
@@ -192,7 +192,7 @@ TEST_F(FaceTest, NewRecognitionRestartsWithItsOwnVariableAndCount) {
   EXPECT_FALSE(robot.memory().hasData("ruko_who"));
 }
 
-TEST_F(FaceTest, DetectionsAfterTheEndAreNotDelivered) {
+TEST_F(KTRukoFaceTest, DetectionsAfterTheEndAreNotDelivered) {
   recognise();
   see(named("taro", 0.9f));
   ASSERT_TRUE(ended());
@@ -202,7 +202,7 @@ TEST_F(FaceTest, DetectionsAfterTheEndAreNotDelivered) {
   EXPECT_EQ("taro", result());
 }
 
-TEST_F(FaceTest, FailedResultWriteRaisesNoEventAndKeepsListening) {
+TEST_F(KTRukoFaceTest, FailedResultWriteRaisesNoEventAndKeepsListening) {
   recognise();
   robot.world().setFault("ALMemory.insertData", kt::sim::FaultThrow);
   see(named("taro", 0.9f));

@@ -47,7 +47,7 @@ inline std::string topicText(const std::string& name) {
   return "topic: ~" + name + "()\nlanguage: jpj\n\nu:(こんにちは) こんにちは\n";
 }
 
-class RukoTest : public RobotTest {
+class KTRukoTest : public RobotTest {
 protected:
   void writeConf(const std::string& variables) { root.write(kConf, confOf(variables)); }
   void writeTopic(const std::string& file, const std::string& topic) {

@@ -9,7 +9,7 @@
 
 namespace {
 
-using kt::test::RukoTest;
+using kt::test::KTRukoTest;
 
 struct Expected {
   const char* name;
@@ -35,7 +35,7 @@ const Expected kMethods[] = {
     {"getConf", "設定ファイルの中身", 0, 0, 0},
 };
 
-TEST_F(RukoTest, RegistersDescriptionAndThirteenMethodsInOrder) {
+TEST_F(KTRukoTest, RegistersDescriptionAndThirteenMethodsInOrder) {
   create();
   EXPECT_EQ("KTRukoは対話を中心としたロボットクラウドを作成するプロジェクトである。",
             ruko->getModuleDescription());
@@ -58,7 +58,7 @@ TEST_F(RukoTest, RegistersDescriptionAndThirteenMethodsInOrder) {
   }
 }
 
-TEST_F(RukoTest, ConstructionTouchesNoDialogNoFileAndNoSubscription) {
+TEST_F(KTRukoTest, ConstructionTouchesNoDialogNoFileAndNoSubscription) {
   robot.world().clearJournal();
   create();
   EXPECT_TRUE(journalOf("ALDialog.").empty());
@@ -68,14 +68,14 @@ TEST_F(RukoTest, ConstructionTouchesNoDialogNoFileAndNoSubscription) {
   EXPECT_TRUE(robot.dialog().subscribers().empty());
 }
 
-TEST_F(RukoTest, ConstructionFailsWhenAServiceIsMissing) {
+TEST_F(KTRukoTest, ConstructionFailsWhenAServiceIsMissing) {
   broker->unregisterModule("ALBasicAwareness");
   EXPECT_THROW(AL::ALModule::createModule<KTRuko>(broker, "KTRuko"), AL::ALError);
   EXPECT_FALSE(broker->isModulePresent("KTRuko"));
 }
 
 // Before the first startDialog the module has no dialog and no memory proxy.
-TEST_F(RukoTest, StopBeforeStartDoesNothing) {
+TEST_F(KTRukoTest, StopBeforeStartDoesNothing) {
   create();
   robot.world().clearJournal();
   EXPECT_NO_THROW(stop());
@@ -84,7 +84,7 @@ TEST_F(RukoTest, StopBeforeStartDoesNothing) {
   EXPECT_TRUE(warned("会話が開始されていないため、終了する会話はありません。"));
 }
 
-TEST_F(RukoTest, ForcingTheDialogBeforeStartRaisesAClearError) {
+TEST_F(KTRukoTest, ForcingTheDialogBeforeStartRaisesAClearError) {
   create();
   robot.world().clearJournal();
   std::string text = "こんにちは";
@@ -99,7 +99,7 @@ TEST_F(RukoTest, ForcingTheDialogBeforeStartRaisesAClearError) {
   EXPECT_TRUE(robot.dialog().inputs().empty());
 }
 
-TEST_F(RukoTest, FaceCallbacksBeforeStartRaiseAndChangeNothing) {
+TEST_F(KTRukoTest, FaceCallbacksBeforeStartRaiseAndChangeNothing) {
   create();
   robot.world().clearJournal();
   AL::ALValue face = AL::ALValue("[[[0], [1, 0.9, \"taro\", []]]]");
@@ -112,7 +112,7 @@ TEST_F(RukoTest, FaceCallbacksBeforeStartRaiseAndChangeNothing) {
   EXPECT_TRUE(journalOf("ALMemory.").empty());
 }
 
-TEST_F(RukoTest, VariableChangeBeforeStartFindsNoLine) {
+TEST_F(KTRukoTest, VariableChangeBeforeStartFindsNoLine) {
   create();
   robot.world().clearJournal();
   EXPECT_NO_THROW(proxy->callVoid("onVariablesChange", std::string("look_facerecog"),
@@ -125,7 +125,7 @@ TEST_F(RukoTest, VariableChangeBeforeStartFindsNoLine) {
 
 // setVariables is bound: a client may fill the table before any start; the
 // face route then has no memory proxy of the module's own.
-TEST_F(RukoTest, FaceRouteWithoutStartRaisesInsteadOfCrashing) {
+TEST_F(KTRukoTest, FaceRouteWithoutStartRaisesInsteadOfCrashing) {
   writeConf(kt::test::faceVar("look_facerecog", "facerecog", "who"));
   create();
   AL::ALMemoryProxy memory(broker);
@@ -138,7 +138,7 @@ TEST_F(RukoTest, FaceRouteWithoutStartRaisesInsteadOfCrashing) {
   EXPECT_TRUE(callbacksOf("FaceDetected").empty());
 }
 
-TEST_F(RukoTest, SpeechOutputStoresThenAnnounces) {
+TEST_F(KTRukoTest, SpeechOutputStoresThenAnnounces) {
   emptyTopicFolder();
   create();
   EXPECT_THROW(ruko->logSpeaking("まだです"), AL::ALError);
@@ -156,7 +156,7 @@ TEST_F(RukoTest, SpeechOutputStoresThenAnnounces) {
   EXPECT_EQ((std::vector<std::string>{"こんにちは", ""}), seen);
 }
 
-TEST_F(RukoTest, MoveFailedLogsWhatTheValueHolds) {
+TEST_F(KTRukoTest, MoveFailedLogsWhatTheValueHolds) {
   create();
   AL::ALValue full = AL::ALValue::array(AL::ALValue("Obstacle"), AL::ALValue(1),
                                         AL::ALValue::array(AL::ALValue(0.5f), AL::ALValue(0)));

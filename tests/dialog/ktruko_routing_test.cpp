@@ -9,12 +9,12 @@
 
 namespace {
 
-using kt::test::RukoTest;
+using kt::test::KTRukoTest;
 using kt::test::faceVar;
 using kt::test::plainVar;
 using kt::test::walkVar;
 
-class RoutingTest : public RukoTest {
+class KTRukoRoutingTest : public KTRukoTest {
 protected:
   void startWith(const std::string& variables) {
     emptyTopicFolder();
@@ -35,7 +35,7 @@ protected:
   }
 };
 
-TEST_F(RoutingTest, StartSubscribesEveryVariableButNameLines) {
+TEST_F(KTRukoRoutingTest, StartSubscribesEveryVariableButNameLines) {
   emptyTopicFolder();
   writeConf(walkVar("ruko_walk", "0.5", "0", "0.2") + plainVar("ruko_name", "name") +
             faceVar("ruko_learn", "facelearn", "ruko_person") +
@@ -66,7 +66,7 @@ TEST_F(RoutingTest, StartSubscribesEveryVariableButNameLines) {
   EXPECT_NO_THROW(raise("SystemTopicOffEvent", AL::ALValue(1)));
 }
 
-TEST_F(RoutingTest, NameLinesOnlySubscribeNothing) {
+TEST_F(KTRukoRoutingTest, NameLinesOnlySubscribeNothing) {
   emptyTopicFolder();
   writeConf(plainVar("ruko_name", "name"));
   create();
@@ -75,7 +75,7 @@ TEST_F(RoutingTest, NameLinesOnlySubscribeNothing) {
   EXPECT_TRUE(calls("ALMemory.subscribeToEvent").empty());
 }
 
-TEST_F(RoutingTest, MissingConfigurationGivesAnEmptyTable) {
+TEST_F(KTRukoRoutingTest, MissingConfigurationGivesAnEmptyTable) {
   emptyTopicFolder();
   create();
   robot.world().clearJournal();
@@ -84,7 +84,7 @@ TEST_F(RoutingTest, MissingConfigurationGivesAnEmptyTable) {
   EXPECT_TRUE(calls("ALMemory.subscribeToEvent").empty());
 }
 
-TEST_F(RoutingTest, WalkVariableMovesTheRobotAndReportsCompletion) {
+TEST_F(KTRukoRoutingTest, WalkVariableMovesTheRobotAndReportsCompletion) {
   startWith(plainVar("ruko_sit", "sitdown") + walkVar("ruko_walk", "0.5", "0", "0.2"));
   raise("ruko_walk", AL::ALValue(1));
   EXPECT_EQ(std::vector<std::string>{"ALMotion.moveTo [0.5,0,0.2]"}, calls("ALMotion.moveTo"));
@@ -108,7 +108,7 @@ TEST_F(RoutingTest, WalkVariableMovesTheRobotAndReportsCompletion) {
   EXPECT_TRUE(hasData("did_ruko_sit"));
 }
 
-TEST_F(RoutingTest, KeyWithoutLineIsLoggedAndMovesNothing) {
+TEST_F(KTRukoRoutingTest, KeyWithoutLineIsLoggedAndMovesNothing) {
   startWith(walkVar("ruko_walk", "0.5", "0", "0.2"));
   proxy->callVoid("onVariablesChange", std::string("ruko_run"), AL::ALValue(1),
                   std::string("KTRuko"));
@@ -117,7 +117,7 @@ TEST_F(RoutingTest, KeyWithoutLineIsLoggedAndMovesNothing) {
   EXPECT_TRUE(journal().empty());
 }
 
-TEST_F(RoutingTest, FirstMatchingLineWinsEvenANameLine) {
+TEST_F(KTRukoRoutingTest, FirstMatchingLineWinsEvenANameLine) {
   startWith(plainVar("ruko_walk", "name") + walkVar("ruko_walk", "0.5", "0", "0.2"));
   // The walk line subscribed the key; the name line is found first.
   EXPECT_EQ(std::vector<std::string>{"onVariablesChange"}, callbacksOf("ruko_walk"));
@@ -128,7 +128,7 @@ TEST_F(RoutingTest, FirstMatchingLineWinsEvenANameLine) {
   EXPECT_FALSE(hasData("did_ruko_walk"));
 }
 
-TEST_F(RoutingTest, FaceRouteNeedsTheKeyPartAndThreeFields) {
+TEST_F(KTRukoRoutingTest, FaceRouteNeedsTheKeyPartAndThreeFields) {
   startWith(faceVar("ruko_facerecog", "facerecog", "ruko_who") +
             plainVar("look_facerecog", "standup") + faceVar("look_at", "facerecog", "ruko_who"));
 
@@ -155,7 +155,7 @@ TEST_F(RoutingTest, FaceRouteNeedsTheKeyPartAndThreeFields) {
   EXPECT_FALSE(hasData("did_look_at"));
 }
 
-TEST_F(RoutingTest, CommandKeysGoToCommandModeWhateverTheirLine) {
+TEST_F(KTRukoRoutingTest, CommandKeysGoToCommandModeWhateverTheirLine) {
   startWith(plainVar("ktcom_ktinit", "sitdown") + plainVar("ktcom_ktcomnum", "command"));
   raise("ktcom_ktinit", AL::ALValue(1));
   EXPECT_TRUE(informed("****** コマンドモードにはいる ******"));
@@ -171,7 +171,7 @@ TEST_F(RoutingTest, CommandKeysGoToCommandModeWhateverTheirLine) {
   EXPECT_EQ("コマンドモードをおわります。", spoken());
 }
 
-TEST_F(RoutingTest, CommandFacerecogKeyWithThreeFieldsStartsARecognition) {
+TEST_F(KTRukoRoutingTest, CommandFacerecogKeyWithThreeFieldsStartsARecognition) {
   startWith(faceVar("ktcom_facerecog", "facerecog", "ruko_who"));
   raise("ktcom_facerecog", AL::ALValue(1));
   EXPECT_TRUE(informed("***** facerecgのイベント処理をします ******"));
@@ -179,7 +179,7 @@ TEST_F(RoutingTest, CommandFacerecogKeyWithThreeFieldsStartsARecognition) {
   EXPECT_EQ(std::vector<std::string>{"onFaceDetected"}, callbacksOf("FaceDetected"));
 }
 
-TEST_F(RoutingTest, KeyWithoutUnderscoreTakesTheMotionRoute) {
+TEST_F(KTRukoRoutingTest, KeyWithoutUnderscoreTakesTheMotionRoute) {
   startWith(plainVar("ktcom", "standup") + plainVar("facerecog", "crouch"));
   raise("ktcom", AL::ALValue(1));
   EXPECT_TRUE(informed("変数 vname[0] = ktcom vname[1] = "));
@@ -196,7 +196,7 @@ TEST_F(RoutingTest, KeyWithoutUnderscoreTakesTheMotionRoute) {
                                   std::string("KTRuko")));
 }
 
-TEST_F(RoutingTest, StoredNamesFeedFaceLearningAndAreResetByANewStart) {
+TEST_F(KTRukoRoutingTest, StoredNamesFeedFaceLearningAndAreResetByANewStart) {
   startWith(faceVar("ruko_learn", "facelearn", "ruko_person") +
             faceVar("ruko_forget", "faceforget", "ruko_gone"));
   raise("ruko_person", AL::ALValue("たろう"));
@@ -220,7 +220,7 @@ TEST_F(RoutingTest, StoredNamesFeedFaceLearningAndAreResetByANewStart) {
             calls("ALFaceDetection.learnFace"));
 }
 
-TEST_F(RoutingTest, NameThatIsNotTextIsRefused) {
+TEST_F(KTRukoRoutingTest, NameThatIsNotTextIsRefused) {
   startWith(faceVar("ruko_learn", "facelearn", "ruko_person"));
   raise("ruko_person", AL::ALValue("たろう"));
   // The platform reports the failed callback; the stored name stays.

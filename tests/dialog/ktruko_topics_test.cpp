@@ -12,7 +12,7 @@
 
 namespace {
 
-using kt::test::RukoTest;
+using kt::test::KTRukoTest;
 using kt::test::faceVar;
 using kt::test::kConf;
 using kt::test::kTopics;
@@ -35,7 +35,7 @@ std::string argOf(const std::string& line) {
   return line.substr(open + 2, close - open - 2);
 }
 
-TEST_F(RukoTest, TopicFilesAreNamesEndingInDotTop) {
+TEST_F(KTRukoTest, TopicFilesAreNamesEndingInDotTop) {
   writeTopic("a.top", "alpha");
   writeTopic("b.top", "beta");
   writeTopic(".top", "hidden");
@@ -70,7 +70,7 @@ TEST_F(RukoTest, TopicFilesAreNamesEndingInDotTop) {
   EXPECT_TRUE(informed("有効化されたトピック = beta"));
 }
 
-TEST_F(RukoTest, StartRunsItsStepsInOrderAndFocusesTheFirstTopic) {
+TEST_F(KTRukoTest, StartRunsItsStepsInOrderAndFocusesTheFirstTopic) {
   writeTopic("walk.top", "walk");
   writeTopic("face.top", "face");
   writeConf(walkVar("ruko_walk", "0.5", "0", "0.2"));
@@ -107,7 +107,7 @@ TEST_F(RukoTest, StartRunsItsStepsInOrderAndFocusesTheFirstTopic) {
   EXPECT_TRUE(informed("******* 終了しました ******"));
 }
 
-TEST_F(RukoTest, CategoryChoosesOnlyTheFirstLogLine) {
+TEST_F(KTRukoTest, CategoryChoosesOnlyTheFirstLogLine) {
   emptyTopicFolder();
   create();
   log.clear();
@@ -121,7 +121,7 @@ TEST_F(RukoTest, CategoryChoosesOnlyTheFirstLogLine) {
   EXPECT_EQ("******* すべてのトピックで対話をスタートします ******", messages().at(0));
 }
 
-TEST_F(RukoTest, EmptyTopicFolderLoadsNothingAndSetsNoFocus) {
+TEST_F(KTRukoTest, EmptyTopicFolderLoadsNothingAndSetsNoFocus) {
   emptyTopicFolder();
   create();
   EXPECT_EQ("", proxy->call<std::string>("getTopicList"));
@@ -135,14 +135,14 @@ TEST_F(RukoTest, EmptyTopicFolderLoadsNothingAndSetsNoFocus) {
   EXPECT_EQ(1u, robot.dialog().subscribers().count("KTRuko"));
 }
 
-TEST_F(RukoTest, MissingTopicFolderListsNothing) {
+TEST_F(KTRukoTest, MissingTopicFolderListsNothing) {
   create();
   EXPECT_EQ("", proxy->call<std::string>("getTopicList"));
   EXPECT_EQ("", start());
   EXPECT_TRUE(calls("ALDialog.loadTopic").empty());
 }
 
-TEST_F(RukoTest, FailedLoadIsRecordedUnderItsBaseNameAndTheStartGoesOn) {
+TEST_F(KTRukoTest, FailedLoadIsRecordedUnderItsBaseNameAndTheStartGoesOn) {
   writeTopic("good.top", "good");
   root.write(std::string(kTopics) + "broken.top", "u:(こんにちは) はい\n");
   root.write(std::string(kTopics) + "empty.top", "");
@@ -178,7 +178,7 @@ TEST_F(RukoTest, FailedLoadIsRecordedUnderItsBaseNameAndTheStartGoesOn) {
   EXPECT_EQ(std::vector<std::string>{"onVariablesChange"}, callbacksOf("ruko_walk"));
 }
 
-TEST_F(RukoTest, SecondStartWithoutStopRecordsEveryBaseNameAndReturnsTheLastFailure) {
+TEST_F(KTRukoTest, SecondStartWithoutStopRecordsEveryBaseNameAndReturnsTheLastFailure) {
   writeTopic("walk.top", "walk");
   writeTopic("face.top", "face");
   create();
@@ -200,7 +200,7 @@ TEST_F(RukoTest, SecondStartWithoutStopRecordsEveryBaseNameAndReturnsTheLastFail
             calls("ALDialog.setFocus"));
 }
 
-TEST_F(RukoTest, ActivationFailureIsLoggedAndTheStartGoesOn) {
+TEST_F(KTRukoTest, ActivationFailureIsLoggedAndTheStartGoesOn) {
   writeTopic("walk.top", "walk");
   create();
   robot.world().setFault("ALDialog.activateTopic", kt::sim::FaultThrow);
@@ -210,7 +210,7 @@ TEST_F(RukoTest, ActivationFailureIsLoggedAndTheStartGoesOn) {
   EXPECT_TRUE(calls("ALDialog.setFocus").empty());
 }
 
-TEST_F(RukoTest, FailingFocusLeavesTopicsActiveAndVariablesUnsubscribed) {
+TEST_F(KTRukoTest, FailingFocusLeavesTopicsActiveAndVariablesUnsubscribed) {
   writeTopic("walk.top", "walk");
   writeConf(walkVar("ruko_walk", "0.5", "0", "0.2"));
   create();
@@ -220,7 +220,7 @@ TEST_F(RukoTest, FailingFocusLeavesTopicsActiveAndVariablesUnsubscribed) {
   EXPECT_TRUE(callbacksOf("ruko_walk").empty());
 }
 
-TEST_F(RukoTest, StopUndoesTopicsDialogAndSubscriptionsWithoutMoving) {
+TEST_F(KTRukoTest, StopUndoesTopicsDialogAndSubscriptionsWithoutMoving) {
   writeTopic("walk.top", "walk");
   writeConf(walkVar("ruko_walk", "0.5", "0", "0.2") + plainVar("ruko_name", "name") +
             faceVar("ruko_learn", "facelearn", "ruko_person"));
@@ -262,7 +262,7 @@ TEST_F(RukoTest, StopUndoesTopicsDialogAndSubscriptionsWithoutMoving) {
   EXPECT_EQ(std::vector<std::string>{"onVariablesChange"}, callbacksOf("ruko_walk"));
 }
 
-TEST_F(RukoTest, StopWithOnlyNameLinesStillUnsubscribesTheSystemTopicEventOnce) {
+TEST_F(KTRukoTest, StopWithOnlyNameLinesStillUnsubscribesTheSystemTopicEventOnce) {
   emptyTopicFolder();
   writeConf(plainVar("ruko_name", "name") + plainVar("ruko_nick", "name"));
   create();
@@ -275,7 +275,7 @@ TEST_F(RukoTest, StopWithOnlyNameLinesStillUnsubscribesTheSystemTopicEventOnce) 
             journal());
 }
 
-TEST_F(RukoTest, GetTopicReturnsTheWholeFileOrNothing) {
+TEST_F(KTRukoTest, GetTopicReturnsTheWholeFileOrNothing) {
   std::string content("topic: ~a()\r\nu:(x) y\n\0binary\xff", 30);
   root.write(std::string(kTopics) + "a.top", content);
   root.write(kConf, "<config/>");
@@ -287,7 +287,7 @@ TEST_F(RukoTest, GetTopicReturnsTheWholeFileOrNothing) {
   EXPECT_TRUE(warned("トピックファイルのオープンに失敗しました。 "));
 }
 
-TEST_F(RukoTest, GetTopicReadsOnlyPlainNamesThatFitThePath) {
+TEST_F(KTRukoTest, GetTopicReadsOnlyPlainNamesThatFitThePath) {
   root.write(kConf, "<config>secret</config>");
   root.write(std::string(kTopics) + "a.top", "topic: ~a()\n");
   create();
@@ -302,7 +302,7 @@ TEST_F(RukoTest, GetTopicReadsOnlyPlainNamesThatFitThePath) {
   }
 }
 
-TEST_F(RukoTest, GetConfReturnsTheFileOrWarns) {
+TEST_F(KTRukoTest, GetConfReturnsTheFileOrWarns) {
   create();
   EXPECT_EQ("", proxy->call<std::string>("getConf"));
   EXPECT_TRUE(warned("ruko.confのオープンに失敗しました。 "));
@@ -313,7 +313,7 @@ TEST_F(RukoTest, GetConfReturnsTheFileOrWarns) {
   EXPECT_TRUE(messages().empty());
 }
 
-TEST_F(RukoTest, ForceInputAndOutputReachTheDialogUnchanged) {
+TEST_F(KTRukoTest, ForceInputAndOutputReachTheDialogUnchanged) {
   emptyTopicFolder();
   create();
   start();
