@@ -2,9 +2,12 @@
 // and the pause seam of qi::os.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -250,6 +253,52 @@ TEST_F(LogTest, ConcurrentLinesStayWhole) {
     seen.insert(std::make_pair(t, i));
   }
   EXPECT_EQ(static_cast<size_t>(threads * perThread), seen.size());
+}
+
+// A process forked while another thread logs must still be able to log:
+// no lock of the logger (nor of the C library's time functions) may be held
+// across the fork.
+TEST_F(LogTest, ForkedChildLogsWhileAThreadLogs) {
+  // The date is the part that needs care.
+  qi::log::init(qi::LogLevel_Info, qi::log::LogContextAttr_Date, true);
+  int savedErr = dup(2);
+  int devNull = open("/dev/null", O_WRONLY);
+  ASSERT_GE(devNull, 0);
+  dup2(devNull, 2);
+  std::atomic<bool> stop(false);
+  std::thread chatter([&stop] {
+    while (!stop) qi::log::LogStream(qi::LogLevel_Info, "", "", 0, "chatter") << "busy";
+  });
+
+  int hung = 0, failed = 0;
+  for (int i = 0; i < 200 && hung == 0; ++i) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      qi::log::LogStream(qi::LogLevel_Info, "", "", 0, "child") << "alive";
+      _exit(0);
+    }
+    ASSERT_GT(pid, 0);
+    std::chrono::steady_clock::time_point deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        ++hung;
+        break;
+      }
+      std::this_thread::yield();
+    }
+    if (!hung && !(WIFEXITED(status) && WEXITSTATUS(status) == 0)) ++failed;
+  }
+  stop = true;
+  chatter.join();
+  dup2(savedErr, 2);
+  close(savedErr);
+  close(devNull);
+  EXPECT_EQ(0, hung) << "a forked child hung in the logger";
+  EXPECT_EQ(0, failed);
 }
 
 TEST(SleepSeamTest, RecordedNotWaited) {
