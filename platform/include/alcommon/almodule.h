@@ -51,6 +51,14 @@ template <> struct Arg<const char*> {
   static const char* pass(Stored& s) { return s.c_str(); }
 };
 
+// Whether a parameter is declared as text: a caller that holds only text
+// (the command-line client) then passes its argument unchanged.
+template <typename A> struct TakesText {
+  typedef typename std::decay<A>::type D;
+  static const bool value =
+      std::is_same<D, std::string>::value || std::is_same<D, const char*>::value;
+};
+
 template <typename R> struct Result {
   template <typename C, typename F, typename... P>
   static ALValue invoke(C* self, F fn, P&&... p) {
@@ -99,6 +107,7 @@ struct ALMethodInfo {
   std::string description;
   std::vector<ALMethodParam> params;
   int arity;
+  std::vector<bool> textParams;  // per parameter: declared as text
   std::function<ALValue(const std::vector<ALValue>&)> invoke;
 };
 
@@ -122,6 +131,7 @@ public:
   void bindMethodPointer(C* self, R (M::*fn)(A...),
                          qi::MetaCallType = qi::MetaCallType_Auto) {
     M* target = self;
+    fPending.textParams = std::vector<bool>{detail::TakesText<A>::value...};
     bindPending(sizeof...(A),
                 detail::Invoker<M, R (M::*)(A...), R, A...>(target, fn, this));
   }
@@ -129,6 +139,7 @@ public:
   void bindMethodPointer(C* self, R (M::*fn)(A...) const,
                          qi::MetaCallType = qi::MetaCallType_Auto) {
     M* target = self;
+    fPending.textParams = std::vector<bool>{detail::TakesText<A>::value...};
     bindPending(sizeof...(A),
                 detail::Invoker<M, R (M::*)(A...) const, R, A...>(target, fn, this));
   }

@@ -1,0 +1,313 @@
+// ktrobot: one simulated robot process. It starts the broker with the
+// simulated services, loads module libraries through their entry point as
+// the robot's middleware does, and serves clients on a Unix socket.
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <alerror/alerror.h>
+#include <ktplatform/remote.h>
+#include <ktplatform/robotroot.h>
+#include <ktplatform/simrobot.h>
+#include <qi/log.hpp>
+
+#include "server.h"
+
+namespace {
+
+const char* const kDefaultLibraries[] = {"libktruko.so", "libktvesper.so", "libktlarkin.so",
+                                         "libktorrin.so"};
+
+// Calls under way get this long to finish when the robot is stopped.
+const int kStopWaitMs = 15000;
+
+pid_t gRobotPid = 0;
+std::atomic<int> gWakeRead(-1);
+std::atomic<int> gWakeWrite(-1);
+std::atomic<int> gListenFd(-1);
+
+#define HOST_LOG(level) qi::log::LogStream(level, __FILE__, __FUNCTION__, __LINE__, "ktrobot")
+
+// One write per line: no stdio buffer that a forked child could flush again.
+void say(int fd, const std::string& text) {
+  std::string line = text + "\n";
+  ssize_t n = ::write(fd, line.data(), line.size());
+  (void)n;
+}
+
+void onStopSignal(int sig) {
+  if (getpid() != gRobotPid) {
+    // A module's child process: the signal keeps its usual meaning there.
+    signal(sig, SIG_DFL);
+    raise(sig);
+    return;
+  }
+  int saved = errno;
+  int fd = gWakeWrite.load();
+  if (fd >= 0) {
+    char c = 1;
+    ssize_t n = ::write(fd, &c, 1);
+    (void)n;
+  }
+  errno = saved;
+}
+
+// A process forked by a module does not serve the robot's clients: it drops
+// the listening socket (else it would accept for a robot that is gone) and
+// the stop signals behave as in any process.
+void afterForkInChild() {
+  int fd = gListenFd.exchange(-1);
+  if (fd >= 0) ::close(fd);
+  fd = gWakeRead.exchange(-1);
+  if (fd >= 0) ::close(fd);
+  fd = gWakeWrite.exchange(-1);
+  if (fd >= 0) ::close(fd);
+  signal(SIGINT, SIG_DFL);
+  signal(SIGTERM, SIG_DFL);
+}
+
+std::string dirName(const std::string& path) {
+  std::string::size_type slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string absolute(const std::string& path) {
+  if (!path.empty() && path[0] == '/') return path;
+  char cwd[PATH_MAX];
+  if (!getcwd(cwd, sizeof cwd)) return path;
+  return std::string(cwd) + "/" + path;
+}
+
+bool exists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+// The libraries of the build: ../lib beside this program.
+std::vector<std::string> builtLibraries() {
+  std::vector<std::string> out;
+  char self[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return out;
+  self[n] = 0;
+  std::string lib = dirName(dirName(self)) + "/lib/";
+  for (const char* name : kDefaultLibraries)
+    if (exists(lib + name)) out.push_back(lib + name);
+  return out;
+}
+
+// Library paths listed under [user] in an autoload.ini-style file; relative
+// paths are taken from the file's folder.
+bool readAutoload(const std::string& file, std::vector<std::string>& out) {
+  std::ifstream in(file.c_str());
+  if (!in) return false;
+  std::string base = dirName(absolute(file));
+  std::string section, line;
+  while (std::getline(in, line)) {
+    std::string::size_type b = line.find_first_not_of(" \t\r");
+    if (b == std::string::npos) continue;
+    std::string::size_type e = line.find_last_not_of(" \t\r");
+    line = line.substr(b, e - b + 1);
+    if (line[0] == '#' || line[0] == ';') continue;
+    if (line[0] == '[') {
+      section = line.substr(1, line.find(']') == std::string::npos ? std::string::npos
+                                                                   : line.find(']') - 1);
+      continue;
+    }
+    if (section == "user") out.push_back(line[0] == '/' ? line : base + "/" + line);
+  }
+  return true;
+}
+
+struct Loaded {
+  std::string path;
+  void* handle;
+};
+
+typedef int (*CreateModule)(boost::shared_ptr<AL::ALBroker>);
+typedef int (*CloseModule)();
+
+// Loads a library and calls its entry point; a failure is reported and the
+// robot goes on without that library.
+bool loadLibrary(const std::string& path, boost::shared_ptr<AL::ALBroker> broker,
+                 std::vector<Loaded>& loaded) {
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle) {
+    const char* why = dlerror();
+    say(2, "ktrobot: cannot load " + path + ": " + (why ? why : "unknown error"));
+    return false;
+  }
+  dlerror();
+  CreateModule create = reinterpret_cast<CreateModule>(dlsym(handle, "_createModule"));
+  if (!create) {
+    const char* why = dlerror();
+    say(2, "ktrobot: cannot load " + path + ": " + (why ? why : "no _createModule"));
+    return false;
+  }
+  try {
+    create(broker);
+  } catch (const std::exception& e) {
+    say(2, "ktrobot: the module of " + path + " failed to start: " + e.what());
+    return false;
+  }
+  loaded.push_back(Loaded{path, handle});
+  HOST_LOG(qi::LogLevel_Info) << "loaded " << path;
+  return true;
+}
+
+void usage() {
+  say(2,
+      "usage: ktrobot [--root DIR] [--name NAME] [--load LIB]... [--autoload FILE]\n"
+      "               [--socket PATH]\n"
+      "Starts a simulated robot and loads module libraries (by default those of\n"
+      "the build beside this program). Stops on SIGINT or SIGTERM.");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string root, name = "ruko", socketPath;
+  std::vector<std::string> libraries;
+  bool chosen = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    bool hasValue = i + 1 < argc;
+    if (a == "--help" || a == "-h") {
+      usage();
+      return 0;
+    } else if (a == "--root" && hasValue) {
+      root = absolute(argv[++i]);
+    } else if (a == "--name" && hasValue) {
+      name = argv[++i];
+    } else if (a == "--load" && hasValue) {
+      libraries.push_back(argv[++i]);
+      chosen = true;
+    } else if (a == "--autoload" && hasValue) {
+      std::string file = argv[++i];
+      if (!readAutoload(file, libraries)) {
+        say(2, "ktrobot: cannot read " + file + ": " + strerror(errno));
+        return 1;
+      }
+      chosen = true;
+    } else if (a == "--socket" && hasValue) {
+      socketPath = absolute(argv[++i]);
+    } else {
+      say(2, "ktrobot: unknown option or missing value: " + a);
+      usage();
+      return 1;
+    }
+  }
+  if (!root.empty()) {
+    if (!kt::makeFolders(root)) {
+      say(2, "ktrobot: cannot create " + root + ": " + strerror(errno));
+      return 1;
+    }
+    setenv("KT_ROBOT_ROOT", root.c_str(), 1);
+  }
+  if (socketPath.empty()) {
+    const char* env = getenv("KT_ROBOT_SOCKET");
+    socketPath = env && *env ? absolute(env) : kt::remote::defaultSocketPath();
+  }
+  if (!chosen) libraries = builtLibraries();
+
+  gRobotPid = getpid();
+  int wake[2];
+  if (pipe2(wake, O_CLOEXEC) != 0) {
+    say(2, std::string("ktrobot: pipe: ") + strerror(errno));
+    return 1;
+  }
+  gWakeRead = wake[0];
+  gWakeWrite = wake[1];
+  pthread_atfork(0, 0, afterForkInChild);
+  struct sigaction sa;
+  memset(&sa, 0, sizeof sa);
+  sa.sa_handler = onStopSignal;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, 0);
+  sigaction(SIGTERM, &sa, 0);
+
+  kt::makeFolders(dirName(socketPath));
+  kt::sim::Robot* robot = new kt::sim::Robot(name);
+  boost::shared_ptr<AL::ALBroker> broker = robot->broker();
+
+  // The robot's own listener of ktorrin_speak, outside the modules: it has
+  // the speech service say the words stored for it.
+  robot->memory().addObserver([broker](const std::string& key, const AL::ALValue&) {
+    if (key != "ktorrin_speak") return;
+    try {
+      AL::ALValue words =
+          broker->call("ALMemory", "getData", std::vector<AL::ALValue>(1, "ktorrin_speak_words"));
+      broker->call("ALTextToSpeech", "say", std::vector<AL::ALValue>(1, words));
+    } catch (const std::exception& e) {
+      HOST_LOG(qi::LogLevel_Warning) << "ktorrin_speak not spoken: " << e.what();
+    }
+  });
+  robot->textToSpeech().setSayListener(
+      [name](const std::string& text) { say(1, name + " says: " + text); });
+
+  kt::host::Server* server = new kt::host::Server(*robot, socketPath);
+  std::string error;
+  if (!server->listen(error)) {
+    say(2, "ktrobot: " + error);
+    return 1;
+  }
+  gListenFd = server->listeningSocket();
+  // Set before the modules load: processes they fork inherit it.
+  kt::remote::installForwarder(broker, socketPath);
+
+  std::vector<Loaded> loaded;
+  for (const std::string& lib : libraries) loadLibrary(lib, broker, loaded);
+
+  server->start();
+  std::string modules;
+  for (const std::string& m : broker->getModuleNames()) {
+    if (m.compare(0, 2, "AL") == 0) continue;
+    modules += modules.empty() ? m : ", " + m;
+  }
+  HOST_LOG(qi::LogLevel_Info) << "robot " << name << " ready on " << socketPath;
+  say(1, "ktrobot: " + name + " ready on " + socketPath + " (modules: " +
+             (modules.empty() ? "none" : modules) + ")");
+
+  for (;;) {
+    struct pollfd p;
+    p.fd = wake[0];
+    p.events = POLLIN;
+    p.revents = 0;
+    if (poll(&p, 1, -1) > 0) break;
+  }
+
+  HOST_LOG(qi::LogLevel_Info) << "robot " << name << " stopping";
+  bool idle = server->stop(kStopWaitMs);
+  // Modules first, newest first, so that their destructors run; then the
+  // services. A module still in a call is destroyed when that call returns.
+  robot->shutdown();
+  for (size_t i = loaded.size(); i-- > 0;) {
+    CloseModule closeModule =
+        reinterpret_cast<CloseModule>(dlsym(loaded[i].handle, "_closeModule"));
+    if (closeModule) closeModule();
+  }
+  if (!idle) {
+    // Those calls still use the services: leave without tearing them down.
+    say(2, "ktrobot: " + name + " stopped with calls still under way");
+    _exit(1);
+  }
+  delete server;
+  delete robot;
+  say(1, "ktrobot: " + name + " stopped");
+  return 0;
+}

@@ -1,0 +1,324 @@
+#include "server.h"
+
+#include <errno.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include <alerror/alerror.h>
+#include <ktplatform/json.h>
+#include <ktplatform/remote.h>
+#include <qi/log.hpp>
+
+namespace kt {
+namespace host {
+
+using AL::ALValue;
+
+namespace {
+
+// Events a watcher has not taken yet; past this many it is dropped rather
+// than letting a stalled client hold up the robot.
+const size_t kMaxPendingEvents = 100000;
+
+std::string textAt(const ALValue& request, unsigned int i) {
+  if (i >= request.getSize() || !request[i].isString())
+    throw AL::ALError("bad request: field " + std::to_string(i) + " must be a text");
+  return request[i];
+}
+
+const ALValue& arrayAt(const ALValue& request, unsigned int i) {
+  if (i >= request.getSize() || !request[i].isArray())
+    throw AL::ALError("bad request: field " + std::to_string(i) + " must be an array");
+  return request[i];
+}
+
+std::vector<ALValue> toVector(const ALValue& array) {
+  std::vector<ALValue> out;
+  for (unsigned int i = 0; i < array.getSize(); ++i) out.push_back(array[i]);
+  return out;
+}
+
+struct WatchQueue {
+  std::mutex mutex;
+  std::condition_variable ready;
+  std::deque<std::pair<std::string, ALValue> > events;
+  bool overflow = false;
+};
+
+}  // namespace
+
+Server::Server(kt::sim::Robot& robot, const std::string& socketPath)
+  : fRobot(robot), fPath(socketPath), fListen(-1), fStopping(false), fJournalMark(0) {}
+
+Server::~Server() {
+  if (fAcceptor.joinable()) fAcceptor.join();
+  if (fListen >= 0) ::close(fListen);
+}
+
+bool Server::listen(std::string& error) {
+  struct sockaddr_un addr;
+  memset(&addr, 0, sizeof addr);
+  addr.sun_family = AF_UNIX;
+  if (fPath.empty() || fPath.size() >= sizeof addr.sun_path) {
+    error = "socket path is empty or longer than " + std::to_string(sizeof addr.sun_path - 1) +
+            " bytes: " + fPath;
+    return false;
+  }
+  memcpy(addr.sun_path, fPath.data(), fPath.size());
+
+  // A socket file left by a robot that died may be replaced; a live one not.
+  struct stat st;
+  if (lstat(fPath.c_str(), &st) == 0) {
+    if (!S_ISSOCK(st.st_mode)) {
+      error = fPath + " exists and is no socket";
+      return false;
+    }
+    kt::remote::Connection probe;
+    if (probe.open(fPath, 0)) {
+      error = "a robot already serves " + fPath;
+      return false;
+    }
+    ::unlink(fPath.c_str());
+  }
+
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    error = std::string("socket: ") + strerror(errno);
+    return false;
+  }
+  if (::bind(fd, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr) < 0 ||
+      ::listen(fd, 128) < 0) {
+    error = fPath + ": " + strerror(errno);
+    ::close(fd);
+    return false;
+  }
+  fListen = fd;
+  return true;
+}
+
+void Server::start() { fAcceptor = std::thread(&Server::acceptLoop, this); }
+
+void Server::acceptLoop() {
+  for (;;) {
+    int fd = ::accept4(fListen, 0, 0, SOCK_CLOEXEC);
+    if (fd < 0) {
+      {
+        std::lock_guard<std::mutex> lock(fMutex);
+        if (fStopping) return;
+      }
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      continue;
+    }
+    std::lock_guard<std::mutex> lock(fMutex);
+    if (fStopping) {
+      ::close(fd);
+      return;
+    }
+    try {
+      std::thread(&Server::serve, this, fd).detach();
+      fConnections.insert(fd);
+    } catch (const std::exception& e) {
+      qi::log::LogStream(qi::LogLevel_Warning, __FILE__, __FUNCTION__, __LINE__, "ktrobot")
+          << "no thread for a new client: " << e.what();
+      ::close(fd);
+    }
+  }
+}
+
+bool Server::stop(int waitMs) {
+  {
+    std::lock_guard<std::mutex> lock(fMutex);
+    if (fStopping) return fConnections.empty();
+    fStopping = true;
+    // Wakes the acceptor; later connects are refused once the file is gone.
+    if (fListen >= 0) ::shutdown(fListen, SHUT_RDWR);
+  }
+  if (fAcceptor.joinable()) fAcceptor.join();
+  if (fListen >= 0) ::close(fListen);
+  fListen = -1;
+  ::unlink(fPath.c_str());
+
+  std::unique_lock<std::mutex> lock(fMutex);
+  // A connection ends when its client closes it or, from here on, once its
+  // call under way has been answered.
+  for (std::set<int>::iterator it = fConnections.begin(); it != fConnections.end(); ++it)
+    ::shutdown(*it, SHUT_RD);
+  return fIdle.wait_for(lock, std::chrono::milliseconds(waitMs),
+                        [this] { return fConnections.empty(); });
+}
+
+void Server::serve(int fd) {
+  kt::remote::LineReader reader(fd);
+  std::string line;
+  while (reader.readLine(line) == 1) {
+    ALValue request;
+    ALValue reply;
+    if (!kt::remote::decode(line, request) || !request.isArray() || request.getSize() == 0 ||
+        !request[0].isString()) {
+      reply = ALValue::array("error", "bad request: not a JSON array naming an operation");
+    } else if (static_cast<std::string>(request[0]) == "watch") {
+      try {
+        watch(fd, arrayAt(request, 1));
+      } catch (const std::exception& e) {
+        kt::remote::writeAll(fd, kt::remote::encode(ALValue::array("error", e.what())) + "\n");
+      }
+      break;
+    } else {
+      try {
+        reply = ALValue::array("ok", handle(request));
+      } catch (const std::exception& e) {
+        reply = ALValue::array("error", e.what());
+      }
+    }
+    if (!kt::remote::writeAll(fd, kt::remote::encode(reply) + "\n")) break;
+  }
+  {
+    std::lock_guard<std::mutex> lock(fMutex);
+    fConnections.erase(fd);
+    ::close(fd);
+    if (fConnections.empty()) fIdle.notify_all();
+  }
+}
+
+ALValue Server::handle(const ALValue& request) {
+  std::string op = request[0];
+  boost::shared_ptr<AL::ALBroker> broker = fRobot.broker();
+  if (op == "call")
+    return broker->call(textAt(request, 1), textAt(request, 2), toVector(arrayAt(request, 3)));
+  if (op == "calltext") return callText(textAt(request, 1), textAt(request, 2), arrayAt(request, 3));
+  if (op == "modules") return ALValue(broker->getModuleNames());
+  if (op == "info") return info(textAt(request, 1));
+  if (op == "journal") return journal(request.getSize() > 1 && request[1].isBool() &&
+                                      static_cast<bool>(request[1]));
+  if (op == "fault") {
+    std::string target = textAt(request, 1), mode = textAt(request, 2);
+    kt::sim::FaultMode m;
+    if (mode == "throw")
+      m = kt::sim::FaultThrow;
+    else if (mode == "false")
+      m = kt::sim::FaultFalse;
+    else if (mode == "clear")
+      m = kt::sim::FaultNone;
+    else
+      throw AL::ALError("fault mode must be throw, false or clear, not " + mode);
+    if (target.find('.') == std::string::npos)
+      throw AL::ALError("fault target must be Service.method, not " + target);
+    fRobot.world().setFault(target, m);
+    return ALValue();
+  }
+  throw AL::ALError("unknown request " + op);
+}
+
+ALValue Server::callText(const std::string& module, const std::string& method,
+                         const ALValue& texts) {
+  boost::shared_ptr<AL::ALBroker> broker = fRobot.broker();
+  boost::shared_ptr<AL::ALModuleCore> target = broker->getModuleByName(module);
+  const AL::ALMethodInfo* bound = 0;
+  if (target)
+    for (const AL::ALMethodInfo& m : target->getMethods())
+      if (m.name == method) bound = &m;
+  std::vector<ALValue> args;
+  for (unsigned int i = 0; i < texts.getSize(); ++i) {
+    if (!texts[i].isString()) throw AL::ALError("bad request: arguments must be texts");
+    std::string text = texts[i];
+    ALValue v = kt::valueFromArg(text);
+    // A text parameter takes the argument as it was written: "007" or a
+    // 32-digit session string must not turn into a number first.
+    if (bound && i < bound->textParams.size() && bound->textParams[i] && !v.isString())
+      v = ALValue(text);
+    args.push_back(v);
+  }
+  return broker->call(module, method, args);
+}
+
+ALValue Server::info(const std::string& module) {
+  boost::shared_ptr<AL::ALModuleCore> target = fRobot.broker()->getModuleByName(module);
+  if (!target) throw AL::ALError("no module named " + module);
+  ALValue methods = ALValue::array();
+  for (const AL::ALMethodInfo& m : target->getMethods()) {
+    ALValue params = ALValue::array();
+    for (const AL::ALMethodParam& p : m.params)
+      params.arrayPush(ALValue::array(p.name, p.description));
+    methods.arrayPush(ALValue::array(m.name, m.description, params));
+  }
+  return ALValue::array(target->getName(), target->getModuleDescription(), methods);
+}
+
+ALValue Server::journal(bool clear) {
+  std::lock_guard<std::mutex> lock(fJournalMutex);
+  std::vector<std::string> lines = fRobot.world().journal();
+  if (fJournalMark > lines.size()) fJournalMark = 0;
+  std::vector<std::string> shown(lines.begin() + fJournalMark, lines.end());
+  // Clearing hides exactly what was shown: a call journaled meanwhile stays.
+  if (clear) fJournalMark = lines.size();
+  return ALValue(shown);
+}
+
+void Server::watch(int fd, const ALValue& patternList) {
+  std::vector<std::string> patterns;
+  for (unsigned int i = 0; i < patternList.getSize(); ++i) {
+    if (!patternList[i].isString()) throw AL::ALError("bad request: patterns must be texts");
+    patterns.push_back(patternList[i]);
+  }
+  if (patterns.empty()) throw AL::ALError("watch needs at least one pattern");
+
+  std::shared_ptr<WatchQueue> queue = std::make_shared<WatchQueue>();
+  kt::sim::Memory& memory = fRobot.memory();
+  // Runs on the raiser's thread: only queue the event, never block there.
+  int id = memory.addObserver([queue, patterns](const std::string& key, const ALValue& value) {
+    bool wanted = false;
+    for (const std::string& p : patterns) wanted = wanted || kt::remote::matches(p, key);
+    if (!wanted) return;
+    std::lock_guard<std::mutex> lock(queue->mutex);
+    if (queue->events.size() >= kMaxPendingEvents)
+      queue->overflow = true;
+    else
+      queue->events.push_back(std::make_pair(key, value));
+    queue->ready.notify_one();
+  });
+
+  bool alive = kt::remote::writeAll(fd, kt::remote::encode(ALValue::array("ok", ALValue())) + "\n");
+  while (alive) {
+    std::deque<std::pair<std::string, ALValue> > batch;
+    bool overflow;
+    {
+      std::unique_lock<std::mutex> lock(queue->mutex);
+      queue->ready.wait_for(lock, std::chrono::milliseconds(200),
+                            [&] { return !queue->events.empty() || queue->overflow; });
+      batch.swap(queue->events);
+      overflow = queue->overflow;
+    }
+    for (size_t i = 0; alive && i < batch.size(); ++i)
+      alive = kt::remote::writeAll(
+          fd, kt::remote::encode(ALValue::array("event", batch[i].first, batch[i].second)) + "\n");
+    if (overflow) {
+      qi::log::LogStream(qi::LogLevel_Warning, __FILE__, __FUNCTION__, __LINE__, "ktrobot")
+          << "a watcher fell " << kMaxPendingEvents << " events behind; dropped";
+      break;
+    }
+    // The client sends nothing more: readable means it closed or we stop.
+    struct pollfd p;
+    p.fd = fd;
+    p.events = POLLIN;
+    p.revents = 0;
+    if (alive && poll(&p, 1, 0) > 0) {
+      char sink[256];
+      if (::read(fd, sink, sizeof sink) <= 0) alive = false;
+    }
+  }
+  memory.removeObserver(id);
+}
+
+}  // namespace host
+}  // namespace kt

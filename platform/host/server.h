@@ -1,0 +1,57 @@
+// Serves the clients of one simulated robot on its Unix socket: one thread
+// per connection, so that a long call never holds up another client.
+#ifndef KTROBOT_SERVER_H
+#define KTROBOT_SERVER_H
+
+#include <condition_variable>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+
+#include <ktplatform/simrobot.h>
+
+namespace kt {
+namespace host {
+
+class Server {
+public:
+  Server(kt::sim::Robot& robot, const std::string& socketPath);
+  ~Server();
+
+  // Binds and listens; connections wait in the backlog until start().
+  bool listen(std::string& error);
+  void start();
+  // Takes no new connection, ends idle ones and waits up to waitMs for the
+  // calls under way. False when some are still running.
+  bool stop(int waitMs);
+
+  const std::string& socketPath() const { return fPath; }
+  int listeningSocket() const { return fListen; }
+
+private:
+  void acceptLoop();
+  void serve(int fd);
+  void watch(int fd, const AL::ALValue& patterns);
+  AL::ALValue handle(const AL::ALValue& request);
+  AL::ALValue callText(const std::string& module, const std::string& method,
+                       const AL::ALValue& texts);
+  AL::ALValue info(const std::string& module);
+  AL::ALValue journal(bool clear);
+
+  kt::sim::Robot& fRobot;
+  std::string fPath;
+  int fListen;
+  std::thread fAcceptor;
+  std::mutex fMutex;
+  std::condition_variable fIdle;
+  std::set<int> fConnections;
+  bool fStopping;
+  std::mutex fJournalMutex;
+  size_t fJournalMark;  // lines before it were cleared by a client
+};
+
+}  // namespace host
+}  // namespace kt
+
+#endif

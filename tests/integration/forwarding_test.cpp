@@ -1,0 +1,122 @@
+// Processes forked by a module call the robot through the proxies they
+// inherited: their calls reach the robot process and behave as if made there.
+// ctest-timeout: 120
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include <alvalue/alvalue.h>
+#include <ktplatform/json.h>
+#include <ktplatform/remote.h>
+
+#include "robot_harness.h"
+
+using kt::itest::contains;
+using kt::itest::Result;
+using kt::itest::RobotHarness;
+
+namespace {
+
+class ForwardingTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_TRUE(robot.start({"--load", RobotHarness::forkerLibrary()})) << robot.robotErr();
+  }
+
+  // [child pid, exit status] of one forkAndSpeak.
+  AL::ALValue forkAndSpeak(const std::string& key, const std::string& sentence) {
+    Result r = robot.cli({"call", "KTForker.forkAndSpeak", key, sentence});
+    EXPECT_EQ(0, r.status) << r.err;
+    AL::ALValue v;
+    EXPECT_TRUE(kt::parseJson(r.out, v)) << r.out;
+    return v;
+  }
+
+  RobotHarness robot;
+};
+
+TEST_F(ForwardingTest, ChildEventReachesTheRobotsSubscriberAndItsSentenceIsSpoken) {
+  ASSERT_EQ(0, robot.cli({"call", "KTForker.listen", "forker_event"}).status);
+  AL::ALValue child = forkAndSpeak("forker_event", "子プロセスから話します。");
+  ASSERT_EQ(2u, child.getSize());
+  EXPECT_EQ(0, static_cast<int>(child[1])) << robot.robotErr();
+  int childPid = child[0];
+  EXPECT_NE(robot.robotPid(), childPid);
+
+  // The subscriber ran in the robot process, with the value the child raised.
+  std::string expected = "[[\"forker_event\"," + std::to_string(childPid) + "," +
+                         std::to_string(robot.robotPid()) + "]]\n";
+  EXPECT_EQ(expected, robot.cli({"call", "KTForker.received"}).out);
+  EXPECT_EQ(std::to_string(childPid) + "\n", robot.cli({"get", "forker_event"}).out);
+
+  // The robot's speech service said it: journal, transcript on its output.
+  std::string journal = robot.cli({"journal"}).out;
+  EXPECT_TRUE(contains(journal, "ALMemory.raiseEvent [\"forker_event\"," +
+                                    std::to_string(childPid) + "]\n"))
+      << journal;
+  EXPECT_TRUE(contains(journal, "ALTextToSpeech.say [\"子プロセスから話します。\"]\n"));
+  EXPECT_TRUE(robot.robot().waitFor(
+      [&] { return contains(robot.robotOut(), "ruko says: 子プロセスから話します。\n"); }, 20));
+}
+
+TEST_F(ForwardingTest, WatchSeesEventsRaisedByChildren) {
+  std::unique_ptr<kt::itest::Process> watch =
+      robot.cliAsync({"watch", "from_child", "--count", "1", "--timeout", "30"});
+  ASSERT_TRUE(watch->waitFor([&] { return contains(watch->err(), "watching"); }, 20));
+  AL::ALValue child = forkAndSpeak("from_child", "watched");
+  EXPECT_EQ(0, watch->wait(20));
+  EXPECT_EQ("from_child\t" + std::to_string(static_cast<int>(child[0])) + "\n", watch->out());
+}
+
+TEST_F(ForwardingTest, TheRobotsErrorReachesTheChild) {
+  ASSERT_EQ(0, robot.cli({"fault", "ALTextToSpeech.say", "throw"}).status);
+  AL::ALValue child = forkAndSpeak("faulty", "never said");
+  EXPECT_EQ(1, static_cast<int>(child[1]));
+  EXPECT_TRUE(robot.robot().waitFor(
+      [&] { return contains(robot.robotErr(), "forker child: ALTextToSpeech.say: fault injected"); },
+      20))
+      << robot.robotErr();
+  // The event before the failing call was delivered all the same.
+  EXPECT_EQ(0, robot.cli({"get", "faulty"}).status);
+}
+
+// A fork while other threads of the robot are busy with clients (holding the
+// broker's and the services' locks now and then) must not leave the child
+// stuck on one of them.
+TEST_F(ForwardingTest, ForksWhileTheRobotIsBusyStillReachIt) {
+  std::atomic<bool> done(false);
+  std::atomic<int> failures(0);
+  std::vector<std::thread> busy;
+  for (int t = 0; t < 4; ++t) {
+    busy.emplace_back([&, t] {
+      kt::remote::Connection c;
+      if (!c.open(robot.socket, nullptr)) {
+        ++failures;
+        return;
+      }
+      for (int i = 0; !done; ++i) {
+        try {
+          std::string key = "busy" + std::to_string(t);
+          c.request(AL::ALValue::array("calltext", "ALMemory", "insertData",
+                                       AL::ALValue::array(key, std::to_string(i))));
+          c.request(AL::ALValue::array("calltext", "ALMemory", "raiseEvent",
+                                       AL::ALValue::array(key, std::to_string(i))));
+        } catch (const std::exception&) {
+          ++failures;
+          return;
+        }
+      }
+    });
+  }
+  for (int i = 0; i < 20; ++i) {
+    AL::ALValue child = forkAndSpeak("busy_fork", "fork " + std::to_string(i));
+    ASSERT_EQ(0, static_cast<int>(child[1])) << "fork " << i << ": " << robot.robotErr();
+  }
+  done = true;
+  for (std::thread& t : busy) t.join();
+  EXPECT_EQ(0, failures.load());
+  EXPECT_TRUE(contains(robot.cli({"journal"}).out, "ALTextToSpeech.say [\"fork 19\"]\n"));
+}
+
+}  // namespace

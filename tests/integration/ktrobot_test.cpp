@@ -1,0 +1,145 @@
+// The robot process: what it loads, how it reports, how it stops.
+// ctest-timeout: 90
+#include <dlfcn.h>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "robot_harness.h"
+
+using kt::itest::contains;
+using kt::itest::lines;
+using kt::itest::Result;
+using kt::itest::RobotHarness;
+
+namespace {
+
+const std::string kOrrin = std::string(KT_LIB_DIR) + "/libktorrin.so";
+
+std::string dlerrorFor(const std::string& path) {
+  void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (h) {
+    dlclose(h);
+    return "";
+  }
+  return dlerror();
+}
+
+bool exists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+TEST(KtrobotStop, SigtermDestroysTheModulesAndEndsTheirProcesses) {
+  RobotHarness robot;
+  ASSERT_TRUE(robot.start({"--load", kOrrin, "--load", RobotHarness::forkerLibrary()}))
+      << robot.robotErr();
+  // The module's process, forked while the robot was loading, reached it.
+  ASSERT_TRUE(kt::itest::eventually(
+      [&] { return robot.cli({"get", "forker_server"}).status == 0; }, 20));
+  EXPECT_NE(std::to_string(robot.robotPid()) + "\n", robot.cli({"get", "forker_server"}).out);
+  EXPECT_TRUE(exists(robot.socket));
+
+  EXPECT_EQ(0, robot.stop(SIGTERM));
+  // The destructor ran, and the SIGINT it sent ended the module's process.
+  EXPECT_TRUE(contains(robot.tailLog(), "KTForker destroyed; server process ended by signal 2\n"))
+      << robot.tailLog();
+  EXPECT_TRUE(contains(robot.robotOut(), "ktrobot: ruko stopped\n"));
+  EXPECT_FALSE(exists(robot.socket));
+  EXPECT_EQ(2, robot.cli({"info"}).status);
+}
+
+TEST(KtrobotStop, SigintStopsCleanlyToo) {
+  RobotHarness robot;
+  ASSERT_TRUE(robot.start({"--load", RobotHarness::forkerLibrary()}));
+  EXPECT_EQ(0, robot.stop(SIGINT));
+  EXPECT_TRUE(contains(robot.tailLog(), "KTForker destroyed; server process ended by signal 2\n"));
+}
+
+TEST(KtrobotStop, AnIdleWatcherDoesNotHoldTheRobot) {
+  RobotHarness robot;
+  ASSERT_TRUE(robot.start({"--load", kOrrin}));
+  std::unique_ptr<kt::itest::Process> watch = robot.cliAsync({"watch", "*"});
+  ASSERT_TRUE(watch->waitFor([&] { return contains(watch->err(), "watching"); }, 20));
+  EXPECT_EQ(0, robot.stop(SIGTERM, 20));
+  // The watcher learns that the robot is gone.
+  EXPECT_EQ(2, watch->wait(20));
+}
+
+TEST(KtrobotLoading, AFailedLibraryIsReportedWithDlerrorAndTheRobotGoesOn) {
+  RobotHarness robot;
+  std::string missing = robot.root + "/lib/libmissing.so";
+  std::string notElf = robot.root + "/libtext.so";
+  { std::ofstream(notElf) << "not a library\n"; }
+  std::string missingError = dlerrorFor(missing);
+  std::string notElfError = dlerrorFor(notElf);
+  ASSERT_FALSE(missingError.empty());
+  ASSERT_FALSE(notElfError.empty());
+
+  ASSERT_TRUE(robot.start({"--load", missing, "--load", notElf, "--load", kOrrin}))
+      << robot.robotErr();
+  EXPECT_TRUE(contains(robot.robotErr(), missingError)) << robot.robotErr();
+  EXPECT_TRUE(contains(robot.robotErr(), notElfError)) << robot.robotErr();
+  EXPECT_TRUE(contains(robot.robotOut(), "(modules: KTOrrin)")) << robot.robotOut();
+  EXPECT_EQ(0, robot.cli({"call", "KTOrrin.getRobotLog"}).status);
+}
+
+TEST(KtrobotLoading, AutoloadTakesTheUserSection) {
+  RobotHarness robot;
+  std::string ini = robot.root + "/autoload.ini";
+  std::ofstream(ini) << "[core]\n/nowhere/libcore.so\n\n[user]\n# our modules\n  " << kOrrin
+                     << "  \n\n[python]\n/nowhere/libpython.so\n";
+  ASSERT_TRUE(robot.start({"--autoload", ini})) << robot.robotErr();
+  EXPECT_TRUE(contains(robot.robotOut(), "(modules: KTOrrin)")) << robot.robotOut();
+  EXPECT_FALSE(contains(robot.robotErr(), "/nowhere/")) << robot.robotErr();
+}
+
+TEST(KtrobotLoading, WithoutChoiceLoadsTheLibrariesOfTheBuild) {
+  RobotHarness robot;
+  ASSERT_TRUE(robot.start({})) << robot.robotErr();
+  std::vector<std::string> expected;
+  for (const char* name : {"libktruko.so", "libktvesper.so", "libktlarkin.so", "libktorrin.so"})
+    if (exists(std::string(KT_LIB_DIR) + "/" + name)) expected.push_back(name);
+  std::vector<std::string> listed = lines(robot.cli({"info"}).out);
+  EXPECT_NE(listed.end(), std::find(listed.begin(), listed.end(), "KTOrrin"));
+  for (const std::string& lib : expected)
+    EXPECT_TRUE(contains(robot.tailLog(), "loaded " + std::string(KT_LIB_DIR) + "/" + lib))
+        << lib;
+  EXPECT_FALSE(contains(robot.tailLog(), "libktforker"));
+}
+
+TEST(KtrobotOptions, NameRootAndASecondRobotOnTheSameSocket) {
+  RobotHarness robot;
+  ASSERT_TRUE(robot.start({"--name", "nao12", "--load", kOrrin}));
+  EXPECT_EQ("nao12\n", robot.cli({"call", "ALSystem.robotName"}).out);
+  // The platform log of this robot lives under its root.
+  EXPECT_TRUE(contains(robot.tailLog(), "システムモジュールを初期化しました"));
+
+  Result second = robot.run({RobotHarness::bin("ktrobot"), "--root", robot.root, "--socket",
+                             robot.socket, "--load", kOrrin},
+                            {}, 20);
+  EXPECT_EQ(1, second.status);
+  EXPECT_TRUE(contains(second.err, "already serves")) << second.err;
+  EXPECT_EQ("nao12\n", robot.cli({"call", "ALSystem.robotName"}).out);
+}
+
+TEST(KtrobotSpeech, KtorrinSpeakIsSpokenAndPrinted) {
+  RobotHarness robot;
+  ASSERT_TRUE(robot.start({"--load", kOrrin}));
+  ASSERT_EQ(0, robot.cli({"insert", "ktorrin_speak_words", "こんにちは、ぼくはルコです。"}).status);
+  ASSERT_EQ(0, robot.cli({"journal", "--clear"}).status);
+  ASSERT_EQ(0, robot.cli({"raise", "ktorrin_speak", "1"}).status);
+  EXPECT_TRUE(contains(robot.cli({"journal"}).out,
+                       "ALTextToSpeech.say [\"こんにちは、ぼくはルコです。\"]\n"));
+  EXPECT_TRUE(robot.robot().waitFor(
+      [&] { return contains(robot.robotOut(), "ruko says: こんにちは、ぼくはルコです。\n"); }, 20));
+
+  // Without words there is nothing to say, and the robot stays up.
+  RobotHarness quiet;
+  ASSERT_TRUE(quiet.start({"--load", kOrrin}));
+  EXPECT_EQ(0, quiet.cli({"raise", "ktorrin_speak", "1"}).status);
+  EXPECT_FALSE(contains(quiet.cli({"journal"}).out, "ALTextToSpeech.say"));
+  EXPECT_EQ(0, quiet.cli({"info"}).status);
+}
+
+}  // namespace
