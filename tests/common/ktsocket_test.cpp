@@ -247,4 +247,33 @@ TEST_F(SocketOpenTest, RefusedConnectionLeavesNoDescriptor) {
   EXPECT_TRUE(log.messages("ktlarkin").empty());
 }
 
+TEST_F(SocketOpenTest, ServerThatNeverAnswersIsGivenUpAfterTheConnectTimeOut) {
+  // A listener whose queue is full drops further connection requests.
+  listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(0, bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)));
+  ASSERT_EQ(0, listen(listener, 0));
+  socklen_t len = sizeof(addr);
+  getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+  std::vector<int> queued;
+  for (int i = 0; i < 3; ++i) {
+    int q = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    connect(q, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
+    queued.push_back(q);
+  }
+
+  KTSocket lines("ktlarkin");
+  testing::internal::CaptureStderr();
+  auto begin = std::chrono::steady_clock::now();
+  EXPECT_EQ(-1, lines.socket_open("127.0.0.1", ntohs(addr.sin_port)));
+  double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+  expectSystemErrorAfterWarning(testing::internal::GetCapturedStderr(), kNoConnect,
+                                "connect: Connection timed out");
+  EXPECT_GE(waited, KTSocket::kConnectTimeoutSeconds - 1);
+  EXPECT_LT(waited, KTSocket::kConnectTimeoutSeconds + 5);
+  for (int q : queued) close(q);
+}
+
 }  // namespace
