@@ -16,6 +16,15 @@
 namespace kt {
 namespace remote {
 
+// strerror may take the locale's lock, which a forked child must not touch.
+static std::string describe(int e) {
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 32))
+  const char* text = strerrordesc_np(e);
+  if (text) return text;
+#endif
+  return "error " + std::to_string(e);
+}
+
 std::string defaultSocketPath() { return robotRoot() + "/var/run/ktrobot.sock"; }
 
 static void encodeInto(const AL::ALValue& v, std::string& out) {
@@ -114,7 +123,7 @@ bool Connection::open(const std::string& socketPath, std::string* error) {
   memcpy(addr.sun_path, socketPath.data(), socketPath.size());
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
-    if (error) *error = strerror(errno);
+    if (error) *error = describe(errno);
     return false;
   }
   int r;
@@ -122,7 +131,7 @@ bool Connection::open(const std::string& socketPath, std::string* error) {
     r = ::connect(fd, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr);
   } while (r < 0 && errno == EINTR);
   if (r < 0) {
-    if (error) *error = strerror(errno);
+    if (error) *error = describe(errno);
     ::close(fd);
     return false;
   }

@@ -96,10 +96,16 @@ TEST(KtrobotLoading, AutoloadTakesTheUserSection) {
 
 TEST(KtrobotLoading, WithoutChoiceLoadsTheLibrariesOfTheBuild) {
   RobotHarness robot;
-  ASSERT_TRUE(robot.start({})) << robot.robotErr();
   std::vector<std::string> expected;
   for (const char* name : {"libktruko.so", "libktvesper.so", "libktlarkin.so", "libktorrin.so"})
     if (exists(std::string(KT_LIB_DIR) + "/" + name)) expected.push_back(name);
+  if (exists(std::string(KT_LIB_DIR) + "/libktvesper.so")) {
+    // The robot link serves its fixed port: keep it in a network of its own.
+    if (robot.run({"/usr/bin/unshare", "--net", "--", "/bin/true"}).status != 0)
+      GTEST_SKIP() << "needs root for a network namespace (unshare --net)";
+    robot.launcher = {"/usr/bin/unshare", "--net", "--"};
+  }
+  ASSERT_TRUE(robot.start({})) << robot.robotErr();
   std::vector<std::string> listed = lines(robot.cli({"info"}).out);
   EXPECT_NE(listed.end(), std::find(listed.begin(), listed.end(), "KTOrrin"));
   for (const std::string& lib : expected)

@@ -172,7 +172,8 @@ public:
   // is false) and the given options; true once it has printed its ready line.
   bool start(const std::vector<std::string>& options, bool withSocket = true,
              const std::vector<std::string>& env = {}) {
-    std::vector<std::string> argv = {bin("ktrobot"), "--root", root};
+    std::vector<std::string> argv = launcher;
+    argv.insert(argv.end(), {bin("ktrobot"), "--root", root});
     if (withSocket) {
       argv.push_back("--socket");
       argv.push_back(socket);
@@ -222,6 +223,8 @@ public:
 
   std::string root;
   std::string socket;
+  // Run before ktrobot, such as {"/usr/bin/unshare", "--net", "--"}.
+  std::vector<std::string> launcher;
 
 private:
   std::unique_ptr<Process> fRobot;
