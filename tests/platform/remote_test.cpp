@@ -162,22 +162,6 @@ TEST_F(ForwarderTest, AChildsProxyCallsGoOverTheSocketAndTheParentsStayLocal) {
   EXPECT_EQ(std::vector<std::string>{"ALTextToSpeech.say [\"parent\"]"}, journal());
 }
 
-TEST_F(ForwarderTest, TheRobotsErrorIsThrownInTheChild) {
-  FakeRobot fake(socketPath());
-  fake.reply = "[\"error\",\"ALMotion.moveTo: fault injected\"]";
-  kt::remote::installForwarder(broker, socketPath());
-  AL::ALProxy motion(broker, "ALMotion", 0, 0);
-  int code = inChild([&] {
-    try {
-      motion.callVoid("moveTo", 1.0f, 0.0f, 0.0f);
-      return 1;
-    } catch (const AL::ALError& e) {
-      return std::string(e.what()) == "ALMotion.moveTo: fault injected" ? 0 : 2;
-    }
-  });
-  EXPECT_EQ(0, code);
-}
-
 TEST_F(ForwarderTest, NoRobotIsAnErrorInTheChildNotAHang) {
   kt::remote::installForwarder(broker, socketPath());
   AL::ALProxy motion(broker, "ALMotion", 0, 0);
