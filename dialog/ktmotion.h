@@ -34,6 +34,11 @@ private:
   KTMotion(const KTMotion&);
   KTMotion& operator=(const KTMotion&);
 
+  bool hasFields(const std::vector<std::string>& variable, size_t count);
+  void walk(float x, float y, float z);
+  void navigate(float x, float y);
+  void raiseDone(const std::string& name);
+
   boost::shared_ptr<AL::ALBroker> broker;
   AL::ALProxy* amove;
   AL::ALProxy* navi;
