@@ -58,6 +58,12 @@ long utcOffset(time_t now) {
   return tmv.tm_gmtoff;
 }
 
+// Looked up once at load, before any thread of the process can fork, so that
+// a forked child always finds an offset and never calls localtime_r itself.
+struct OffsetAtLoad {
+  OffsetAtLoad() { utcOffset(time(0)); }
+} gOffsetAtLoad;
+
 void formatDate(char* buf, size_t size) {
   time_t now = time(0);
   long long t = static_cast<long long>(now) + utcOffset(now);
