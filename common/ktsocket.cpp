@@ -151,6 +151,9 @@ int KTSocket::socket_open(const char* host, int port) {
 }
 
 bool KTSocket::wait_readable(int socket) {
+  // poll() ignores a negative descriptor and would wait out the time-out;
+  // read fails on it at once.
+  if (socket < 0) return true;
   short revents = 0;
   int rc = pollFor(socket, POLLIN, kReadTimeoutSeconds, &revents);
   if (rc != 0) return true;  // bytes, end of stream or an error: read tells

@@ -97,6 +97,15 @@ TEST_F(LineReaderTest, PeerClosingEarlyEndsTheLine) {
   EXPECT_TRUE(log.lines().empty());
 }
 
+// A read error ends the line at once and silently, whatever the descriptor.
+TEST_F(LineReaderTest, ReadErrorEndsTheLineAtOnce) {
+  auto begin = std::chrono::steady_clock::now();
+  EXPECT_STREQ("", lines.read_line(-1, buf));
+  EXPECT_TRUE(lines.wait_readable(-1));  // an error to report: read tells
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2));
+  EXPECT_TRUE(log.lines().empty());
+}
+
 TEST_F(LineReaderTest, LineArrivingInPiecesIsJoined) {
   Pair p;
   std::thread peer([&] {
