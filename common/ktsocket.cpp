@@ -86,7 +86,9 @@ int KTSocket::socket_open(const char* host, int port) {
   server.sin_family = AF_INET;
   if (byName) {
     if (!lookupHost(host, &server.sin_addr)) {
+      int err = errno;
       warn("ホスト情報を取得できません： 中止");
+      errno = err;
       perror(host);
       return -1;
     }
@@ -105,7 +107,10 @@ int KTSocket::socket_open(const char* host, int port) {
 
   int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (s < 0) {
+    // Writing the warning may touch errno; perror tells the socket's error.
+    int err = errno;
     warn("ソケット生成に失敗しました： 中止");
+    errno = err;
     perror("socket");
     return -1;
   }

@@ -4,9 +4,11 @@
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -254,6 +256,29 @@ TEST_F(SocketOpenTest, RefusedConnectionLeavesNoDescriptor) {
   expectSystemErrorAfterWarning(err, kNoConnect, "connect: Connection refused");
   EXPECT_EQ(std::vector<std::string>{kNoConnect}, log.messages("ktvesper"));
   EXPECT_TRUE(log.messages("ktlarkin").empty());
+}
+
+// The system error printed after the warning is the one of the failed call,
+// even when writing the warning touched errno (a log file being opened).
+TEST_F(SocketOpenTest, SocketFailureReportsItsOwnSystemError) {
+  qi::log::addLogHandler("errno-toucher", [](qi::LogLevel, const char*, const char*, const char*,
+                                             const char*, int, const char*) { errno = ENOENT; });
+  KTSocket lines("ktlarkin");
+  testing::internal::CaptureStderr();
+  struct rlimit saved;
+  getrlimit(RLIMIT_NOFILE, &saved);
+  struct rlimit low = saved;
+  int lowestFree = dup(2);
+  close(lowestFree);
+  low.rlim_cur = static_cast<rlim_t>(lowestFree);  // no room for one more
+  setrlimit(RLIMIT_NOFILE, &low);
+  int s = lines.socket_open("127.0.0.1", 5591);
+  setrlimit(RLIMIT_NOFILE, &saved);
+  qi::log::removeLogHandler("errno-toucher");
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(-1, s);
+  expectSystemErrorAfterWarning(err, "ソケット生成に失敗しました： 中止",
+                                std::string("socket: ") + std::strerror(EMFILE));
 }
 
 TEST_F(SocketOpenTest, ServerThatNeverAnswersIsGivenUpAfterTheConnectTimeOut) {
