@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace kt {
 
@@ -208,13 +209,15 @@ private:
         return true;
       }
       for (;;) {
-        AL::ALValue element;
         skip();
+        // Parsed in its place: pushing a finished element would copy its
+        // whole subtree again at every level above it.
+        unsigned int n = out.getSize();
+        out.arraySetSize(n + 1);
         ++depth;
-        bool ok = value(element);
+        bool ok = value(out[n]);
         --depth;
         if (!ok) return false;
-        out.arrayPush(element);
         skip();
         if (p >= s.size()) return false;
         if (s[p] == ',') {
@@ -250,7 +253,7 @@ bool parseJson(const std::string& text, AL::ALValue& out) {
   AL::ALValue v;
   Parser parser(text);
   if (!parser.parseAll(v)) return false;
-  out = v;
+  out = std::move(v);
   return true;
 }
 

@@ -1,6 +1,7 @@
 // JSON text of platform values: what the journal writes and a client sends.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 
 #include <ktplatform/json.h>
@@ -44,6 +45,32 @@ TEST(JsonTest, DeepNestingIsRefusedNotACrash) {
   std::string deep = std::string(1000000, '[') + std::string(1000000, ']');
   EXPECT_FALSE(kt::parseJson(deep, v));
   EXPECT_EQ(AL::ALValue(deep), kt::valueFromArg(deep));
+}
+
+// A client's request may be wide deep inside: parsing must stay linear, not
+// copy the wide part once per level around it.
+TEST(JsonTest, WideValuesDeepInsideParseInLinearTime) {
+  const int levels = 250, width = 1000000;
+  std::string text = std::string(levels, '[') + "0";
+  text.reserve(text.size() + 2 * width + levels);
+  for (int i = 1; i < width; ++i) text += ",0";
+  text += std::string(levels, ']');
+
+  auto start = std::chrono::steady_clock::now();
+  AL::ALValue v;
+  ASSERT_TRUE(kt::parseJson(text, v));
+  double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  // Copying per level takes tens of seconds here; one pass takes a fraction of one.
+  EXPECT_LT(seconds, 5.0);
+
+  const AL::ALValue* inner = &v;
+  for (int i = 1; i < levels; ++i) {
+    ASSERT_EQ(1u, inner->getSize());
+    inner = &(*inner)[0];
+  }
+  EXPECT_EQ(static_cast<unsigned int>(width), inner->getSize());
+  EXPECT_EQ(AL::ALValue(0), (*inner)[width - 1]);
 }
 
 }  // namespace
