@@ -159,7 +159,7 @@ bool Server::stop(int waitMs) {
 }
 
 void Server::serve(int fd) {
-  kt::remote::LineReader reader(fd);
+  kt::remote::LineReader reader(fd, kt::remote::kMaxRequest);
   std::string line;
   while (reader.readLine(line) == 1) {
     ALValue request;
@@ -183,6 +183,12 @@ void Server::serve(int fd) {
     }
     if (!kt::remote::writeAll(fd, kt::remote::encode(reply) + "\n")) break;
   }
+  if (reader.tooLong())
+    kt::remote::writeAll(fd, kt::remote::encode(ALValue::array(
+                                 "error", "bad request: longer than " +
+                                              std::to_string(kt::remote::kMaxRequest) +
+                                              " bytes")) +
+                                 "\n");
   {
     std::lock_guard<std::mutex> lock(fMutex);
     fConnections.erase(fd);

@@ -69,13 +69,16 @@ int LineReader::readLine(std::string& line, int timeoutMs) {
   size_t scanned = 0;
   for (;;) {
     size_t nl = fBuffer.find('\n', scanned);
-    if (nl != std::string::npos) {
+    if (nl != std::string::npos && nl <= fMaxLine) {
       line.assign(fBuffer, 0, nl);
       fBuffer.erase(0, nl + 1);
       return 1;
     }
     scanned = fBuffer.size();
-    if (fBuffer.size() > kMaxLine) return 0;
+    if (fBuffer.size() > fMaxLine) {
+      fTooLong = true;
+      return 0;
+    }
     if (timeoutMs >= 0) {
       long long left = deadline - nowMs();
       if (left < 0) left = 0;

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <alvalue/alvalue.h>
+#include <ktplatform/remote.h>
+
 #include "robot_harness.h"
 
 using kt::itest::contains;
@@ -29,6 +32,33 @@ bool exists(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0;
 }
+
+// The most memory the process has held so far, in kB.
+long peakKilobytes(pid_t pid) {
+  for (const std::string& line : lines(kt::itest::readFile("/proc/" + std::to_string(pid) + "/status")))
+    if (line.compare(0, 6, "VmHWM:") == 0) return std::stol(line.substr(6));
+  return -1;
+}
+
+// A raw client on the robot's socket: sends what it is given, reads replies.
+class RawClient {
+public:
+  explicit RawClient(const std::string& socket) {
+    EXPECT_TRUE(fConnection.open(socket, nullptr));
+    fReader.reset(new kt::remote::LineReader(fConnection.fd()));
+  }
+  bool send(const std::string& bytes) { return kt::remote::writeAll(fConnection.fd(), bytes); }
+  // The next reply line, or "" when the robot closed or did not answer in time.
+  std::string reply(int timeoutMs = 20000) {
+    std::string line;
+    return fReader->readLine(line, timeoutMs) == 1 ? line : "";
+  }
+  void close() { fConnection.close(); }
+
+private:
+  kt::remote::Connection fConnection;
+  std::unique_ptr<kt::remote::LineReader> fReader;
+};
 
 TEST(KtrobotStop, SigtermDestroysTheModulesAndEndsTheirProcesses) {
   RobotHarness robot;
@@ -146,6 +176,63 @@ TEST(KtrobotSpeech, KtorrinSpeakIsSpokenAndPrinted) {
   EXPECT_EQ(0, quiet.cli({"raise", "ktorrin_speak", "1"}).status);
   EXPECT_FALSE(contains(quiet.cli({"journal"}).out, "ALTextToSpeech.say"));
   EXPECT_EQ(0, quiet.cli({"info"}).status);
+}
+
+TEST(KtrobotClients, AHugeRequestIsRefusedWithoutCostingTheRobotItsMemory) {
+  RobotHarness robot;
+  ASSERT_TRUE(robot.start({"--load", kOrrin}));
+  // 8 MiB of small numbers: parsed, each would take many times its text.
+  std::string huge = "[\"call\",\"ALMemory\",\"insertData\",[\"big\",[0";
+  huge.reserve(8u << 20);
+  while (huge.size() < (8u << 20)) huge += ",0";
+  huge += "]]]\n";
+  RawClient client(robot.socket);
+  client.send(huge);  // the robot stops reading part way
+  std::string reply = client.reply();
+  EXPECT_TRUE(contains(reply, "\"error\"") && contains(reply, "longer than")) << reply;
+  EXPECT_LT(peakKilobytes(robot.robotPid()), 256 * 1024);
+  EXPECT_EQ(1, robot.cli({"get", "big"}).status);
+  EXPECT_EQ("ruko\n", robot.cli({"call", "ALSystem.robotName"}).out);
+}
+
+TEST(KtrobotClients, MalformedTruncatedAndAbandonedRequestsLeaveTheRobotServing) {
+  RobotHarness robot;
+  ASSERT_TRUE(robot.start({"--load", kOrrin, "--load", RobotHarness::forkerLibrary()}));
+  {
+    RawClient client(robot.socket);
+    // Each bad line gets an error and the connection goes on.
+    for (const char* bad : {"", "not json", "{}", "[]", "[1]", "[\"call\"]",
+                            "[\"call\",\"ALMemory\",\"getData\",\"k\"]", "[\"info\",5]",
+                            "[\"frobnicate\"]", "\"\\ud800\"",
+                            "[\"fault\",\"ALMotion\",\"throw\"]", "[[[[[[[[[[[[[[",
+                            "[\"watch\",[]]"}) {
+      ASSERT_TRUE(client.send(std::string(bad) + "\n")) << bad;
+      std::string reply = client.reply();
+      EXPECT_EQ(0u, reply.find("[\"error\",")) << bad << " -> " << reply;
+    }
+  }
+  {
+    RawClient client(robot.socket);
+    ASSERT_TRUE(client.send("[\"modules\"]\n"));
+    EXPECT_EQ(0u, client.reply().find("[\"ok\",[\"ALMemory\""));
+  }
+  {
+    // A request cut short by a client that goes away.
+    RawClient client(robot.socket);
+    client.send("[\"calltext\",\"ALTextToSpeech\",\"say\",[\"never fin");
+    client.close();
+  }
+  {
+    // A client that leaves while its call runs: the call completes all the same.
+    RawClient client(robot.socket);
+    client.send("[\"calltext\",\"KTForker\",\"forkCallers\",[\"2\",\"200\"]]\n");
+    client.close();
+  }
+  EXPECT_TRUE(kt::itest::eventually(
+      [&] { return robot.cli({"get", "caller1_9"}).status == 0; }, 20));
+  EXPECT_FALSE(contains(robot.cli({"journal"}).out, "never fin"));
+  EXPECT_EQ("ruko\n", robot.cli({"call", "ALSystem.robotName"}).out);
+  EXPECT_EQ(0, robot.stop(SIGTERM));
 }
 
 }  // namespace

@@ -69,6 +69,21 @@ TEST(RemoteLineReader, JoinsPiecesSplitsLinesAndTimesOut) {
   close(fds[0]);
 }
 
+TEST(RemoteLineReader, ALineLongerThanTheLimitEndsTheReading) {
+  int fds[2];
+  ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, fds));
+  kt::remote::LineReader reader(fds[0], 8);
+  std::string line;
+  ASSERT_TRUE(kt::remote::writeAll(fds[1], "12345678\n123456789\nafter\n"));
+  EXPECT_EQ(1, reader.readLine(line, 1000));
+  EXPECT_EQ("12345678", line);
+  EXPECT_FALSE(reader.tooLong());
+  EXPECT_EQ(0, reader.readLine(line, 1000));
+  EXPECT_TRUE(reader.tooLong());
+  close(fds[1]);
+  close(fds[0]);
+}
+
 // Plays the robot on a socket of its own: records each request line and
 // answers with the reply given.
 class FakeRobot {

@@ -32,8 +32,11 @@
 namespace kt {
 namespace remote {
 
-// Longest message either side accepts.
+// Longest message a client accepts (a journal can be long).
 const size_t kMaxLine = 64u << 20;
+// Longest request the robot accepts: a call with its arguments. A parsed
+// value takes many times the bytes of its text, so a request may not be huge.
+const size_t kMaxRequest = 1u << 20;
 
 // The robot's socket when none is named: under KT_ROBOT_ROOT, so that a
 // robot started with a root and a client given the same root meet.
@@ -52,15 +55,21 @@ public:
   explicit RobotGone(const std::string& what) : std::runtime_error(what) {}
 };
 
-// Reads lines of at most kMaxLine bytes from a descriptor.
+// Reads lines of at most maxLine bytes from a descriptor.
 class LineReader {
 public:
-  explicit LineReader(int fd) : fFd(fd) {}
-  // 1: a line; 0: end of stream or error; -1: time-out (timeoutMs >= 0).
+  explicit LineReader(int fd, size_t maxLine = kMaxLine)
+    : fFd(fd), fMaxLine(maxLine), fTooLong(false) {}
+  // 1: a line; 0: end of stream, error or a line too long; -1: time-out
+  // (timeoutMs >= 0).
   int readLine(std::string& line, int timeoutMs = -1);
+  // Whether reading stopped at a line longer than maxLine.
+  bool tooLong() const { return fTooLong; }
 
 private:
   int fFd;
+  size_t fMaxLine;
+  bool fTooLong;
   std::string fBuffer;
 };
 
