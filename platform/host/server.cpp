@@ -158,6 +158,35 @@ bool Server::stop(int waitMs) {
                         [this] { return fConnections.empty(); });
 }
 
+bool Server::stopping() {
+  std::lock_guard<std::mutex> lock(fMutex);
+  return fStopping;
+}
+
+// Writes all of text. A client that takes nothing for a second while the
+// robot stops (a watcher or a caller that no longer reads) is given up, so
+// that it cannot hold the robot.
+bool Server::send(int fd, const std::string& text) {
+  size_t done = 0;
+  int stalled = 0;
+  while (done < text.size()) {
+    ssize_t n = ::send(fd, text.data() + done, text.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+      stalled = 0;
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      struct pollfd p;
+      p.fd = fd;
+      p.events = POLLOUT;
+      p.revents = 0;
+      if (poll(&p, 1, 200) == 0 && stopping() && ++stalled >= 5) return false;
+    } else if (!(n < 0 && errno == EINTR)) {
+      return false;
+    }
+  }
+  return true;
+}
+
 void Server::serve(int fd) {
   kt::remote::LineReader reader(fd, kt::remote::kMaxRequest);
   std::string line;
@@ -171,7 +200,7 @@ void Server::serve(int fd) {
       try {
         watch(fd, arrayAt(request, 1));
       } catch (const std::exception& e) {
-        kt::remote::writeAll(fd, kt::remote::encode(ALValue::array("error", e.what())) + "\n");
+        send(fd, kt::remote::encode(ALValue::array("error", e.what())) + "\n");
       }
       break;
     } else {
@@ -181,14 +210,13 @@ void Server::serve(int fd) {
         reply = ALValue::array("error", e.what());
       }
     }
-    if (!kt::remote::writeAll(fd, kt::remote::encode(reply) + "\n")) break;
+    if (!send(fd, kt::remote::encode(reply) + "\n")) break;
   }
   if (reader.tooLong())
-    kt::remote::writeAll(fd, kt::remote::encode(ALValue::array(
-                                 "error", "bad request: longer than " +
-                                              std::to_string(kt::remote::kMaxRequest) +
-                                              " bytes")) +
-                                 "\n");
+    send(fd, kt::remote::encode(ALValue::array("error", "bad request: longer than " +
+                                                            std::to_string(kt::remote::kMaxRequest) +
+                                                            " bytes")) +
+                 "\n");
   {
     std::lock_guard<std::mutex> lock(fMutex);
     fConnections.erase(fd);
@@ -294,7 +322,7 @@ void Server::watch(int fd, const ALValue& patternList) {
     queue->ready.notify_one();
   });
 
-  bool alive = kt::remote::writeAll(fd, kt::remote::encode(ALValue::array("ok", ALValue())) + "\n");
+  bool alive = send(fd, kt::remote::encode(ALValue::array("ok", ALValue())) + "\n");
   while (alive) {
     std::deque<std::pair<std::string, ALValue> > batch;
     bool overflow;
@@ -306,8 +334,8 @@ void Server::watch(int fd, const ALValue& patternList) {
       overflow = queue->overflow;
     }
     for (size_t i = 0; alive && i < batch.size(); ++i)
-      alive = kt::remote::writeAll(
-          fd, kt::remote::encode(ALValue::array("event", batch[i].first, batch[i].second)) + "\n");
+      alive = send(fd, kt::remote::encode(ALValue::array("event", batch[i].first,
+                                                         batch[i].second)) + "\n");
     if (overflow) {
       qi::log::LogStream(qi::LogLevel_Warning, __FILE__, __FUNCTION__, __LINE__, "ktrobot")
           << "a watcher fell " << kMaxPendingEvents << " events behind; dropped";

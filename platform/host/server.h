@@ -32,6 +32,8 @@ public:
 private:
   void acceptLoop();
   void serve(int fd);
+  bool send(int fd, const std::string& text);
+  bool stopping();
   void watch(int fd, const AL::ALValue& patterns);
   AL::ALValue handle(const AL::ALValue& request);
   AL::ALValue callText(const std::string& module, const std::string& method,

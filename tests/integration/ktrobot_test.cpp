@@ -96,6 +96,29 @@ TEST(KtrobotStop, AnIdleWatcherDoesNotHoldTheRobot) {
   EXPECT_EQ(2, watch->wait(20));
 }
 
+TEST(KtrobotStop, ClientsThatStopReadingDoNotHoldTheRobot) {
+  RobotHarness robot;
+  ASSERT_TRUE(robot.start({"--load", kOrrin}));
+  RawClient watcher(robot.socket);
+  ASSERT_TRUE(watcher.send("[\"watch\",[\"big*\"]]\n"));
+  ASSERT_EQ("[\"ok\",null]", watcher.reply());
+  // Far more than the socket holds, raised while the watcher reads nothing.
+  RawClient raiser(robot.socket);
+  std::string words(100000, 'x');
+  for (int i = 0; i < 50; ++i) {
+    ASSERT_TRUE(raiser.send("[\"calltext\",\"ALMemory\",\"raiseEvent\",[\"big" +
+                            std::to_string(i) + "\",\"" + words + "\"]]\n"));
+    ASSERT_EQ("[\"ok\",null]", raiser.reply());
+  }
+  // A caller that asks for the long journal and does not read it either.
+  RawClient reader(robot.socket);
+  ASSERT_TRUE(reader.send("[\"journal\",false]\n"));
+  EXPECT_EQ(0, robot.cli({"info"}).status);
+
+  EXPECT_EQ(0, robot.stop(SIGTERM, 30)) << robot.robotErr();
+  EXPECT_TRUE(contains(robot.robotOut(), "ktrobot: ruko stopped\n")) << robot.robotOut();
+}
+
 TEST(KtrobotLoading, AFailedLibraryIsReportedWithDlerrorAndTheRobotGoesOn) {
   RobotHarness robot;
   std::string missing = robot.root + "/lib/libmissing.so";
