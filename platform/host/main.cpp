@@ -68,7 +68,7 @@ void onStopSignal(int sig) {
 
 // A process forked by a module does not serve the robot's clients: it drops
 // the listening socket (else it would accept for a robot that is gone) and
-// the stop signals behave as in any process.
+// the signals the robot handles behave as in any process.
 void afterForkInChild() {
   int fd = gListenFd.exchange(-1);
   if (fd >= 0) ::close(fd);
@@ -78,6 +78,7 @@ void afterForkInChild() {
   if (fd >= 0) ::close(fd);
   signal(SIGINT, SIG_DFL);
   signal(SIGTERM, SIG_DFL);
+  signal(SIGPIPE, SIG_DFL);
 }
 
 std::string dirName(const std::string& path) {
@@ -240,6 +241,9 @@ int main(int argc, char** argv) {
   sigemptyset(&sa.sa_mask);
   sigaction(SIGINT, &sa, 0);
   sigaction(SIGTERM, &sa, 0);
+  // Whoever reads the robot's output may go away: its lines are then lost,
+  // the robot is not.
+  signal(SIGPIPE, SIG_IGN);
 
   kt::makeFolders(dirName(socketPath));
   kt::sim::Robot* robot = new kt::sim::Robot(name);

@@ -60,6 +60,12 @@ TEST_F(ForwardingTest, ChildEventReachesTheRobotsSubscriberAndItsSentenceIsSpoke
       [&] { return contains(robot.robotOut(), "ruko says: 子プロセスから話します。\n"); }, 20));
 }
 
+TEST_F(ForwardingTest, AChildsSignalsAreThoseOfAnyProcess) {
+  // The robot ignores SIGPIPE and handles SIGINT and SIGTERM; a child, and
+  // whatever it runs, must not inherit that.
+  EXPECT_EQ("0\n", robot.cli({"call", "KTForker.childSignals"}).out);
+}
+
 TEST_F(ForwardingTest, WatchSeesEventsRaisedByChildren) {
   std::unique_ptr<kt::itest::Process> watch =
       robot.cliAsync({"watch", "from_child", "--count", "1", "--timeout", "30"});

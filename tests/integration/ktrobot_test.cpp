@@ -1,7 +1,10 @@
 // The robot process: what it loads, how it reports, how it stops.
 // ctest-timeout: 90
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <gtest/gtest.h>
 
@@ -117,6 +120,52 @@ TEST(KtrobotStop, ClientsThatStopReadingDoNotHoldTheRobot) {
 
   EXPECT_EQ(0, robot.stop(SIGTERM, 30)) << robot.robotErr();
   EXPECT_TRUE(contains(robot.robotOut(), "ktrobot: ruko stopped\n")) << robot.robotOut();
+}
+
+TEST(KtrobotStop, AReaderOfItsOutputThatGoesAwayDoesNotEndTheRobot) {
+  RobotHarness robot;
+  int out[2];
+  ASSERT_EQ(0, pipe(out));
+  std::string program = RobotHarness::bin("ktrobot"), errPath = robot.root + "/robot.err";
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], 1);
+    int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(err, 2);
+    close(out[0]);
+    execl(program.c_str(), program.c_str(), "--root", robot.root.c_str(), "--socket",
+          robot.socket.c_str(), "--load", kOrrin.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+  // Read up to the ready line, as a script waiting for the robot would, then go.
+  std::string seen;
+  double deadline = kt::itest::now() + 20;
+  while (!contains(seen, " ready on ") && kt::itest::now() < deadline) {
+    struct pollfd p = {out[0], POLLIN, 0};
+    if (poll(&p, 1, 100) <= 0) continue;
+    char buf[256];
+    ssize_t n = read(out[0], buf, sizeof buf);
+    if (n <= 0) break;
+    seen.append(buf, static_cast<size_t>(n));
+  }
+  close(out[0]);
+  EXPECT_TRUE(contains(seen, " ready on ")) << seen;
+
+  // Saying prints on the output nobody reads any more.
+  EXPECT_EQ(0, robot.cli({"call", "ALTextToSpeech.say", "nobody hears this"}).status);
+  EXPECT_EQ("ruko\n", robot.cli({"call", "ALSystem.robotName"}).out);
+
+  kill(pid, SIGTERM);
+  int status = 0;
+  bool ended =
+      kt::itest::eventually([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 30);
+  if (!ended) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+  EXPECT_TRUE(ended && WIFEXITED(status) && WEXITSTATUS(status) == 0)
+      << status << "\n" << kt::itest::readFile(errPath);
 }
 
 TEST(KtrobotLoading, AFailedLibraryIsReportedWithDlerrorAndTheRobotGoesOn) {

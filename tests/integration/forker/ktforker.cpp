@@ -34,6 +34,9 @@ public:
     addParam("children", "how many");
     addParam("calls", "store-and-read rounds each");
     BIND_METHOD(KTForker::forkCallers);
+    functionName("childSignals", getName(),
+                 "A child's signals not in their default state: 1 SIGPIPE, 2 SIGINT, 4 SIGTERM", 0);
+    BIND_METHOD(KTForker::childSignals);
     functionName("listen", getName(), "Subscribes onEvent to key", 0);
     addParam("key", "event");
     BIND_METHOD(KTForker::listen);
@@ -109,6 +112,23 @@ public:
       statuses.arrayPush(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
     }
     return statuses;
+  }
+
+  int childSignals() {
+    pid_t child = fork();
+    if (child < 0) throw AL::ALError(getName(), "childSignals", "fork failed");
+    if (child == 0) {
+      int changed = 0, bit = 1;
+      for (int sig : {SIGPIPE, SIGINT, SIGTERM}) {
+        struct sigaction sa;
+        if (sigaction(sig, nullptr, &sa) != 0 || sa.sa_handler != SIG_DFL) changed |= bit;
+        bit <<= 1;
+      }
+      _exit(changed);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
   void listen(const std::string& key) { fMemory->subscribeToEvent(key, getName(), "onEvent"); }
