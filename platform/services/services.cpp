@@ -1,5 +1,7 @@
 #include <ktplatform/simrobot.h>
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <fstream>
 #include <sstream>
@@ -264,7 +266,16 @@ void Dialog::unsubscribe(const std::string& name) {
     throw AL::ALError("ALDialog", "unsubscribe", name + " is not subscribed");
 }
 
+// Far beyond any topic file.
+const off_t kMaxTopicFile = 16 << 20;
+
 static std::string topicNameOf(const std::string& path) {
+  // A caller may name a device or a pipe, which would be read without end.
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    throw AL::ALError("ALDialog", "loadTopic", "cannot read topic file " + path);
+  if (st.st_size > kMaxTopicFile)
+    throw AL::ALError("ALDialog", "loadTopic", "topic file " + path + " is too large");
   std::ifstream in(path.c_str());
   if (!in) throw AL::ALError("ALDialog", "loadTopic", "cannot read topic file " + path);
   std::string line;

@@ -2,7 +2,10 @@
 // injection, and the state that later module tests rely on.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cmath>
+#include <fstream>
 
 #include <alcommon/alproxy.h>
 #include <alproxies/almemoryproxy.h>
@@ -136,6 +139,27 @@ TEST_F(ServicesTest, DialogRefusesBadOrDuplicateTopics) {
   EXPECT_THROW(dialog.call<std::string>("loadTopic", root.at("/home/nao/missing.top")),
                AL::ALError);
   EXPECT_EQ(Lines({"same"}), dialog.call<Lines>("getLoadedTopics"));
+}
+
+TEST_F(ServicesTest, DialogRefusesWhatIsNoTopicFileWithoutReadingItToTheEnd) {
+  AL::ALProxy dialog = proxy("ALDialog");
+  // Endless or blocking: a device, a pipe nobody writes to, a folder.
+  std::string folder = topicFile("ok.top", "topic: ~ok()\n");
+  folder.erase(folder.rfind('/'));
+  std::string fifo = folder + "/topic.fifo";
+  ASSERT_EQ(0, mkfifo(fifo.c_str(), 0644));
+  for (const std::string& path : {std::string("/dev/zero"), fifo, folder})
+    EXPECT_THROW(dialog.call<std::string>("loadTopic", path), AL::ALError) << path;
+  // A huge file whose topic line comes only at its end.
+  std::string huge = folder + "/huge.top";
+  {
+    std::ofstream out(huge.c_str());
+    std::string filler(1 << 20, 'x');
+    for (int i = 0; i < 17; ++i) out << filler;
+    out << "\ntopic: ~huge()\n";
+  }
+  EXPECT_THROW(dialog.call<std::string>("loadTopic", huge), AL::ALError);
+  EXPECT_TRUE(dialog.call<Lines>("getLoadedTopics").empty());
 }
 
 TEST_F(ServicesTest, DialogActivateFocusAndUnload) {
