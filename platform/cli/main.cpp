@@ -116,6 +116,9 @@ Action watch(const std::vector<std::string>& args) {
       if (*end || count < 1) throw Usage{"--count wants a number of events from 1"};
     } else if (args[i] == "--timeout" && i + 1 < args.size()) {
       timeout = seconds(args[++i], "--timeout");
+    } else if (args[i] == "--count" || args[i] == "--timeout") {
+      // Not a pattern: a watch on a key named so would never end.
+      throw Usage{args[i] + " wants a value"};
     } else {
       patterns.push_back(args[i]);
     }

@@ -193,6 +193,15 @@ TEST_F(KtcliTest, WatchTimesOutWithExitOne) {
   Result r = cli({"watch", "never_raised", "--timeout", "0.3"});
   EXPECT_EQ(1, r.status);
   EXPECT_EQ("", r.out);
+  EXPECT_TRUE(contains(r.err, "watching")) << r.err;
+
+  // An option without its value is a mistake, not one more pattern to wait for.
+  for (const char* option : {"--count", "--timeout"}) {
+    Result bad = robot.cli({"watch", "never_raised", option}, 10);
+    EXPECT_EQ(1, bad.status) << option;
+    EXPECT_TRUE(contains(bad.err, std::string(option) + " wants a value")) << bad.err;
+    EXPECT_FALSE(contains(bad.err, "watching")) << bad.err;
+  }
 }
 
 TEST(KtcliWithoutRobot, ExitsTwoWithAClearMessage) {
