@@ -49,6 +49,9 @@ void say(int fd, const std::string& text) {
   (void)n;
 }
 
+// A write to a reader that has gone then fails with EPIPE.
+void onBrokenPipe(int) {}
+
 void onStopSignal(int sig) {
   if (getpid() != gRobotPid) {
     // A module's child process: the signal keeps its usual meaning there.
@@ -242,8 +245,14 @@ int main(int argc, char** argv) {
   sigaction(SIGINT, &sa, 0);
   sigaction(SIGTERM, &sa, 0);
   // Whoever reads the robot's output may go away: its lines are then lost,
-  // the robot is not.
-  signal(SIGPIPE, SIG_IGN);
+  // the robot is not. Caught rather than ignored, so that a program a module
+  // runs starts with the default again.
+  struct sigaction broken;
+  memset(&broken, 0, sizeof broken);
+  broken.sa_handler = onBrokenPipe;
+  broken.sa_flags = SA_RESTART;
+  sigemptyset(&broken.sa_mask);
+  sigaction(SIGPIPE, &broken, 0);
 
   kt::makeFolders(dirName(socketPath));
   kt::sim::Robot* robot = new kt::sim::Robot(name);
