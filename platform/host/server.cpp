@@ -26,9 +26,11 @@ using AL::ALValue;
 
 namespace {
 
-// Events a watcher has not taken yet; past this many it is dropped rather
-// than letting a stalled client hold up the robot.
+// Events a watcher has not taken yet; past this many, or this many bytes,
+// it is dropped rather than letting a stalled client hold up the robot or
+// its memory.
 const size_t kMaxPendingEvents = 100000;
+const size_t kMaxPendingBytes = 64u << 20;
 
 std::string textAt(const ALValue& request, unsigned int i) {
   if (i >= request.getSize() || !request[i].isString())
@@ -51,7 +53,8 @@ std::vector<ALValue> toVector(const ALValue& array) {
 struct WatchQueue {
   std::mutex mutex;
   std::condition_variable ready;
-  std::deque<std::pair<std::string, ALValue> > events;
+  std::deque<std::string> events;  // as sent
+  size_t bytes = 0;
   bool overflow = false;
 };
 
@@ -314,31 +317,36 @@ void Server::watch(int fd, const ALValue& patternList) {
     bool wanted = false;
     for (const std::string& p : patterns) wanted = wanted || kt::remote::matches(p, key);
     if (!wanted) return;
+    std::string line = kt::remote::encode(ALValue::array("event", key, value)) + "\n";
     std::lock_guard<std::mutex> lock(queue->mutex);
-    if (queue->events.size() >= kMaxPendingEvents)
+    if (queue->overflow) return;
+    if (queue->events.size() >= kMaxPendingEvents ||
+        queue->bytes + line.size() > kMaxPendingBytes) {
       queue->overflow = true;
-    else
-      queue->events.push_back(std::make_pair(key, value));
+    } else {
+      queue->bytes += line.size();
+      queue->events.push_back(std::move(line));
+    }
     queue->ready.notify_one();
   });
 
   bool alive = send(fd, kt::remote::encode(ALValue::array("ok", ALValue())) + "\n");
   while (alive) {
-    std::deque<std::pair<std::string, ALValue> > batch;
+    std::deque<std::string> batch;
     bool overflow;
     {
       std::unique_lock<std::mutex> lock(queue->mutex);
       queue->ready.wait_for(lock, std::chrono::milliseconds(200),
                             [&] { return !queue->events.empty() || queue->overflow; });
       batch.swap(queue->events);
+      queue->bytes = 0;
       overflow = queue->overflow;
     }
-    for (size_t i = 0; alive && i < batch.size(); ++i)
-      alive = send(fd, kt::remote::encode(ALValue::array("event", batch[i].first,
-                                                         batch[i].second)) + "\n");
+    for (size_t i = 0; alive && i < batch.size(); ++i) alive = send(fd, batch[i]);
     if (overflow) {
       qi::log::LogStream(qi::LogLevel_Warning, __FILE__, __FUNCTION__, __LINE__, "ktrobot")
-          << "a watcher fell " << kMaxPendingEvents << " events behind; dropped";
+          << "a watcher fell " << kMaxPendingEvents << " events or " << kMaxPendingBytes
+          << " bytes behind; dropped";
       break;
     }
     // The client sends nothing more: readable means it closed or we stop.

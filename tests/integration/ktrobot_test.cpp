@@ -267,6 +267,31 @@ TEST(KtrobotClients, AHugeRequestIsRefusedWithoutCostingTheRobotItsMemory) {
   EXPECT_EQ("ruko\n", robot.cli({"call", "ALSystem.robotName"}).out);
 }
 
+TEST(KtrobotClients, AWatcherTooFarBehindIsDroppedRatherThanKeptInMemory) {
+  RobotHarness robot;
+  ASSERT_TRUE(robot.start({"--load", kOrrin}));
+  RawClient watcher(robot.socket);
+  ASSERT_TRUE(watcher.send("[\"watch\",[\"big\"]]\n"));
+  ASSERT_EQ("[\"ok\",null]", watcher.reply());
+  // 100 MB of events while the watcher reads nothing.
+  const int raised = 200;
+  RawClient raiser(robot.socket);
+  std::string request =
+      "[\"calltext\",\"ALMemory\",\"raiseEvent\",[\"big\",\"" + std::string(500000, 'x') + "\"]]\n";
+  for (int i = 0; i < raised; ++i) {
+    ASSERT_TRUE(raiser.send(request));
+    ASSERT_EQ("[\"ok\",null]", raiser.reply());
+  }
+  // It gets what was kept for it, then the robot lets it go.
+  int received = 0;
+  for (std::string line = watcher.reply(5000); !line.empty(); line = watcher.reply(5000))
+    if (line.compare(0, 9, "[\"event\",") == 0) ++received;
+  EXPECT_GT(received, 0);
+  EXPECT_LT(received, raised);
+  EXPECT_TRUE(contains(robot.tailLog(), "a watcher fell ")) << robot.tailLog();
+  EXPECT_EQ("ruko\n", robot.cli({"call", "ALSystem.robotName"}).out);
+}
+
 TEST(KtrobotClients, MalformedTruncatedAndAbandonedRequestsLeaveTheRobotServing) {
   RobotHarness robot;
   ASSERT_TRUE(robot.start({"--load", kOrrin, "--load", RobotHarness::forkerLibrary()}));
