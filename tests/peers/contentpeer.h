@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -56,8 +57,12 @@ public:
     args.insert(args.end(), options.begin(), options.end());
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0) return false;
+    pid_t parent = getpid();
     fPid = fork();
     if (fPid == 0) {
+      // A test that dies without stopping its server takes the server along.
+      prctl(PR_SET_PDEATHSIG, SIGTERM);
+      if (getppid() != parent) _exit(127);
       dup2(out[1], 1);
       std::vector<char*> argv;
       for (std::string& a : args) argv.push_back(&a[0]);

@@ -3,9 +3,15 @@
 // its own.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -204,6 +210,46 @@ TEST_F(KTInetTest, StalledFileIsGivenUpAfterTheReadTimeOut) {
             std::chrono::seconds(KTSocket::kReadTimeoutSeconds + 5));
   EXPECT_EQ((std::vector<std::string>{"ソケットの読み込みがタイムアウトしました： 中止", kNoFile}),
             warnings());
+}
+
+
+// A test process that dies without stopping its server must not leave the
+// server running: the port is free again soon after.
+TEST_F(KTInetTest, ServerEndsWithTheProcessThatStartedIt) {
+  int report[2];
+  ASSERT_EQ(0, pipe2(report, O_CLOEXEC));
+  pid_t child = fork();
+  if (child == 0) {
+    close(report[0]);
+    ContentPeer orphan;
+    char up = orphan.start() ? 'y' : 'n';
+    std::string folder = orphan.folder();
+    if (write(report[1], &up, 1) != 1 || write(report[1], folder.data(), folder.size()) < 0) _exit(1);
+    _exit(0);  // no destructor: the server is not stopped
+  }
+  close(report[1]);
+  std::string said;
+  char c;
+  while (read(report[0], &c, 1) == 1) said += c;
+  close(report[0]);
+  waitpid(child, nullptr, 0);
+  ASSERT_FALSE(said.empty());
+  if (said.size() > 1) kt::test::removeTree(said.substr(1));
+  ASSERT_EQ('y', said[0]);
+
+  bool freed = false;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!freed && std::chrono::steady_clock::now() < deadline) {
+    int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(KTInet::kContentPort);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    freed = connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0;
+    close(s);
+    if (!freed) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_TRUE(freed) << "the server outlived the process that started it";
 }
 
 }  // namespace
