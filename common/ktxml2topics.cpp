@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+#include <qi/log.hpp>
+
 int KTXml2::getUploadTopics(char topics[][512]) {
   tinyxml2::XMLElement* config = doc.FirstChildElement("config");
   if (config == 0) return 0;
@@ -20,6 +22,16 @@ int KTXml2::getUploadTopics(char topics[][512]) {
     trim(name);
     std::snprintf(topics[count], 512, "%s", name);
     ++count;
+  }
+  if (count == 256 && upload->FirstChildElement("topic") != 0) {
+    int listed = 0;
+    for (tinyxml2::XMLElement* t = upload->FirstChildElement("topic"); t != 0;
+         t = t->NextSiblingElement("topic"))
+      ++listed;
+    // The table holds no more: say so rather than drop topics unseen.
+    if (listed > 256)
+      qi::log::LogStream(qi::LogLevel_Warning, __FILE__, __FUNCTION__, __LINE__, "ktlarkin")
+          << "設定ファイルのトピックが256個を超えています。257個目以降は取得しません。";
   }
   return count;
 }

@@ -21,6 +21,7 @@ protected:
   std::string row(int i) const { return table[i]; }
 
   kt::test::TempRoot root;
+  kt::test::LogCapture log;
   char table[257][512];
 };
 
@@ -56,6 +57,15 @@ TEST_F(UploadTopicsTest, RowsAndNamesStayWithinTheirLimits) {
   EXPECT_EQ(std::string(511, 'n'), row(0));
   EXPECT_EQ("t255.top", row(255));
   EXPECT_EQ('#', table[256][0]);
+  EXPECT_TRUE(log.has(qi::LogLevel_Warning, "ktlarkin",
+                      "設定ファイルのトピックが256個を超えています。257個目以降は取得しません。"));
+}
+
+TEST_F(UploadTopicsTest, ExactlyAFullTableIsNoOverflow) {
+  std::string xml = "<config><uploadTopics>";
+  for (int i = 0; i < 256; ++i) xml += "<topic>t" + std::to_string(i) + ".top</topic>";
+  EXPECT_EQ(256, read(xml + "</uploadTopics></config>"));
+  EXPECT_TRUE(log.lines().empty());
 }
 
 }  // namespace
