@@ -1,17 +1,13 @@
-// A command mode object on a simulated robot, with a listener that hears
-// every sentence handed to speech output, as the robot's speaker would.
+// A command mode object on a simulated robot, hearing every sentence handed
+// to speech output as the robot's speaker would.
 #ifndef KTCOMMAND_FIXTURE_H
 #define KTCOMMAND_FIXTURE_H
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include <boost/algorithm/string.hpp>
-
-#include <alcommon/almodule.h>
-#include <alproxies/almemoryproxy.h>
 
 #include "ktcommand.h"
 #include "ktest.h"
@@ -20,49 +16,18 @@
 namespace kt {
 namespace test {
 
-// Reads ktorrin_speak_words when ktorrin_speak arrives.
-class SpeechListener : public AL::ALModule {
-public:
-  SpeechListener(boost::shared_ptr<AL::ALBroker> broker, const std::string& name)
-    : AL::ALModule(broker, name), memory(0) {
-    functionName("onSpeak", getName(), "hears a sentence", 0);
-    BIND_METHOD(SpeechListener::onSpeak);
-  }
-  void onSpeak(const std::string&, const AL::ALValue& value, const std::string&) {
-    // Read on the service itself, so that the journal shows only the module's calls.
-    std::string words = memory->getData("ktorrin_speak_words");
-    std::lock_guard<std::mutex> lock(fMutex);
-    fHeard.push_back(words);
-    fValues.push_back(value);
-  }
-  std::vector<std::string> heard() const {
-    std::lock_guard<std::mutex> lock(fMutex);
-    return fHeard;
-  }
-  std::vector<AL::ALValue> values() const {
-    std::lock_guard<std::mutex> lock(fMutex);
-    return fValues;
-  }
-  kt::sim::Memory* memory;
-
-  void clear() {
-    std::lock_guard<std::mutex> lock(fMutex);
-    fHeard.clear();
-    fValues.clear();
-  }
-
-private:
-  mutable std::mutex fMutex;
-  std::vector<std::string> fHeard;
-  std::vector<AL::ALValue> fValues;
-};
+typedef std::vector<std::string> Words;
 
 class CommandTest : public RobotTest {
 protected:
   CommandTest() {
-    listener = AL::ALModule::createModule<SpeechListener>(broker, "SpeechListener");
-    listener->memory = &robot.memory();
-    robot.memory().subscribeToEvent("ktorrin_speak", "SpeechListener", "onSpeak");
+    // The speaker reads ktorrin_speak_words when ktorrin_speak arrives; read on
+    // the service itself, so that the journal shows only the module's calls.
+    observer = robot.memory().addObserver([this](const std::string& key, const AL::ALValue& v) {
+      if (key != "ktorrin_speak") return;
+      heardWords.push_back(robot.memory().getData("ktorrin_speak_words"));
+      speakValues.push_back(v);
+    });
     executor.reset(new KTMotion(broker));
     com.reset(new KTCommand(broker, executor.get()));
     log.clear();
@@ -71,37 +36,36 @@ protected:
   ~CommandTest() {
     com.reset();
     executor.reset();
+    robot.memory().removeObserver(observer);
   }
 
-  std::vector<std::string> heard() const { return listener->heard(); }
+  Words heard() const { return heardWords; }
   std::string lastHeard() const {
-    std::vector<std::string> h = heard();
-    return h.empty() ? std::string("(nothing)") : h.back();
+    return heardWords.empty() ? std::string("(nothing)") : heardWords.back();
+  }
+  void clearHeard() {
+    heardWords.clear();
+    speakValues.clear();
   }
 
   void set(const std::string& key, const std::string& value) {
     robot.memory().insertData(key, AL::ALValue(value));
   }
-
   // Runs a trigger key as the variable routing hands it over.
   bool run(const std::string& key) {
-    std::vector<std::string> parts;
+    Words parts;
     boost::algorithm::split(parts, key, boost::algorithm::is_any_of("_"),
                             boost::algorithm::token_compress_off);
     return com->process(parts, key);
   }
 
-  static std::vector<std::string> words(const std::string& a, const std::string& b,
-                                        const std::string& c, const std::string& d,
-                                        const std::string& e) {
-    return std::vector<std::string>{a, b, c, d, e};
-  }
-
-  std::vector<std::string> messages() const { return log.messages("ktruko"); }
+  Words messages() const { return log.messages("ktruko"); }
   bool warned(const std::string& m) const { return log.has(qi::LogLevel_Warning, "ktruko", m); }
   bool informed(const std::string& m) const { return log.has(qi::LogLevel_Info, "ktruko", m); }
 
-  boost::shared_ptr<SpeechListener> listener;
+  int observer;
+  Words heardWords;
+  std::vector<AL::ALValue> speakValues;
   std::unique_ptr<KTMotion> executor;
   std::unique_ptr<KTCommand> com;
 };

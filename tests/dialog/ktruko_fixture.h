@@ -18,6 +18,8 @@
 namespace kt {
 namespace test {
 
+typedef std::vector<std::string> Words;
+
 const char* const kTopics = "/home/nao/ruko/dialog/topics/";
 const char* const kConf = "/home/nao/ruko/conf/ruko.conf";
 
@@ -64,21 +66,30 @@ protected:
     return proxy->call<std::string>("startDialog", category);
   }
   void stop() { proxy->callVoid("stopDialog", std::string("Dialog")); }
+  // A started module with these configured variables and no topic; clean log and journal.
+  void startWith(const std::string& variables) {
+    emptyTopicFolder();
+    writeConf(variables);
+    create();
+    start();
+    log.clear();
+    robot.world().clearJournal();
+  }
 
   // Raises a memory event as a dialog rule would.
   void raise(const std::string& key, const AL::ALValue& value) {
     robot.memory().raiseEvent(key, value);
   }
+  // Calls the bound routing method directly, as the platform would.
+  void change(const std::string& key, const AL::ALValue& value = AL::ALValue(1)) {
+    proxy->callVoid("onVariablesChange", key, value, std::string("KTRuko"));
+  }
+  bool hasData(const std::string& key) { return robot.memory().hasData(key); }
+  std::string spoken() { return robot.memory().getData("ktorrin_speak_words"); }
 
   std::vector<std::string> messages() const { return log.messages("ktruko"); }
   bool warned(const std::string& m) const { return log.has(qi::LogLevel_Warning, "ktruko", m); }
   bool informed(const std::string& m) const { return log.has(qi::LogLevel_Info, "ktruko", m); }
-  int countInfo(const std::string& m) const {
-    int n = 0;
-    for (const LogLine& l : log.lines())
-      if (l.category == "ktruko" && l.level == qi::LogLevel_Info && l.message == m) ++n;
-    return n;
-  }
   // Position of a message in the module's log, or -1.
   int indexOf(const std::string& m) const {
     std::vector<std::string> all = messages();
