@@ -36,54 +36,41 @@ protected:
   RobotHarness robot;
 };
 
-TEST_F(ForwardingTest, ChildEventReachesTheRobotsSubscriberAndItsSentenceIsSpoken) {
+TEST_F(ForwardingTest, ChildCallsReachTheRobotAsIfMadeThere) {
   ASSERT_EQ(0, robot.cli({"call", "KTForker.listen", "forker_event"}).status);
+  std::unique_ptr<kt::itest::Process> watch =
+      robot.watch({"forker_event", "--count", "1", "--timeout", "30"});
   AL::ALValue child = forkAndSpeak("forker_event", "子プロセスから話します。");
   ASSERT_EQ(2u, child.getSize());
   EXPECT_EQ(0, static_cast<int>(child[1])) << robot.robotErr();
-  int childPid = child[0];
-  EXPECT_NE(robot.robotPid(), childPid);
+  std::string childPid = std::to_string(static_cast<int>(child[0]));
+  EXPECT_NE(std::to_string(robot.robotPid()), childPid);
 
   // The subscriber ran in the robot process, with the value the child raised.
-  std::string expected = "[[\"forker_event\"," + std::to_string(childPid) + "," +
-                         std::to_string(robot.robotPid()) + "]]\n";
-  EXPECT_EQ(expected, robot.cli({"call", "KTForker.received"}).out);
-  EXPECT_EQ(std::to_string(childPid) + "\n", robot.cli({"get", "forker_event"}).out);
+  EXPECT_EQ("[[\"forker_event\"," + childPid + "," + std::to_string(robot.robotPid()) + "]]\n",
+            robot.cli({"call", "KTForker.received"}).out);
+  EXPECT_EQ(childPid + "\n", robot.cli({"get", "forker_event"}).out);
+  EXPECT_EQ(0, watch->wait(20));
+  EXPECT_EQ("forker_event\t" + childPid + "\n", watch->out());
 
   // The robot's speech service said it: journal, transcript on its output.
   std::string journal = robot.cli({"journal"}).out;
-  EXPECT_TRUE(contains(journal, "ALMemory.raiseEvent [\"forker_event\"," +
-                                    std::to_string(childPid) + "]\n"))
-      << journal;
+  EXPECT_TRUE(contains(journal, "ALMemory.raiseEvent [\"forker_event\"," + childPid + "]\n")) << journal;
   EXPECT_TRUE(contains(journal, "ALTextToSpeech.say [\"子プロセスから話します。\"]\n"));
   EXPECT_TRUE(robot.robot().waitFor(
       [&] { return contains(robot.robotOut(), "ruko says: 子プロセスから話します。\n"); }, 20));
-}
 
-TEST_F(ForwardingTest, AChildsSignalsAreThoseOfAnyProcess) {
   // The robot ignores SIGPIPE and handles SIGINT and SIGTERM; a child, and
   // whatever it runs, must not inherit that.
   EXPECT_EQ("0\n", robot.cli({"call", "KTForker.childSignals"}).out);
-}
 
-TEST_F(ForwardingTest, WatchSeesEventsRaisedByChildren) {
-  std::unique_ptr<kt::itest::Process> watch =
-      robot.cliAsync({"watch", "from_child", "--count", "1", "--timeout", "30"});
-  ASSERT_TRUE(watch->waitFor([&] { return contains(watch->err(), "watching"); }, 20));
-  AL::ALValue child = forkAndSpeak("from_child", "watched");
-  EXPECT_EQ(0, watch->wait(20));
-  EXPECT_EQ("from_child\t" + std::to_string(static_cast<int>(child[0])) + "\n", watch->out());
-}
-
-TEST_F(ForwardingTest, TheRobotsErrorReachesTheChild) {
+  // The robot's error reaches the child; the event before it was delivered.
   ASSERT_EQ(0, robot.cli({"fault", "ALTextToSpeech.say", "throw"}).status);
-  AL::ALValue child = forkAndSpeak("faulty", "never said");
-  EXPECT_EQ(1, static_cast<int>(child[1]));
+  EXPECT_EQ(1, static_cast<int>(forkAndSpeak("faulty", "never said")[1]));
   EXPECT_TRUE(robot.robot().waitFor(
       [&] { return contains(robot.robotErr(), "forker child: ALTextToSpeech.say: fault injected"); },
       20))
       << robot.robotErr();
-  // The event before the failing call was delivered all the same.
   EXPECT_EQ(0, robot.cli({"get", "faulty"}).status);
 }
 

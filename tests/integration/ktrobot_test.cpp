@@ -2,7 +2,6 @@
 // ctest-timeout: 90
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -20,7 +19,7 @@ using kt::itest::RobotHarness;
 
 namespace {
 
-const std::string kOrrin = std::string(KT_LIB_DIR) + "/libktorrin.so";
+const std::string kOrrin = RobotHarness::library("ktorrin");
 
 std::string dlerrorFor(const std::string& path) {
   void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -63,45 +62,33 @@ private:
   std::unique_ptr<kt::remote::LineReader> fReader;
 };
 
-TEST(KtrobotStop, SigtermDestroysTheModulesAndEndsTheirProcesses) {
-  RobotHarness robot;
-  ASSERT_TRUE(robot.start({"--load", kOrrin, "--load", RobotHarness::forkerLibrary()}))
-      << robot.robotErr();
-  // The module's process, forked while the robot was loading, reached it.
-  ASSERT_TRUE(kt::itest::eventually(
-      [&] { return robot.cli({"get", "forker_server"}).status == 0; }, 20));
-  EXPECT_NE(std::to_string(robot.robotPid()) + "\n", robot.cli({"get", "forker_server"}).out);
-  EXPECT_TRUE(exists(robot.socket));
+TEST(KtrobotStop, SigtermOrSigintDestroysTheModulesAndEndsTheirProcesses) {
+  for (int sig : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(sig);
+    RobotHarness robot;
+    ASSERT_TRUE(robot.start({"--load", kOrrin, "--load", RobotHarness::forkerLibrary()}))
+        << robot.robotErr();
+    // The module's process, forked while the robot was loading, reached it.
+    ASSERT_TRUE(kt::itest::eventually(
+        [&] { return robot.cli({"get", "forker_server"}).status == 0; }, 20));
+    EXPECT_NE(std::to_string(robot.robotPid()) + "\n", robot.cli({"get", "forker_server"}).out);
+    EXPECT_TRUE(exists(robot.socket));
 
-  EXPECT_EQ(0, robot.stop(SIGTERM));
-  // The destructor ran, and the SIGINT it sent ended the module's process.
-  EXPECT_TRUE(contains(robot.tailLog(), "KTForker destroyed; server process ended by signal 2\n"))
-      << robot.tailLog();
-  EXPECT_TRUE(contains(robot.robotOut(), "ktrobot: ruko stopped\n"));
-  EXPECT_FALSE(exists(robot.socket));
-  EXPECT_EQ(2, robot.cli({"info"}).status);
+    EXPECT_EQ(0, robot.stop(sig));
+    // The destructor ran, and the SIGINT it sent ended the module's process.
+    EXPECT_TRUE(contains(robot.tailLog(), "KTForker destroyed; server process ended by signal 2\n"))
+        << robot.tailLog();
+    EXPECT_TRUE(contains(robot.robotOut(), "ktrobot: ruko stopped\n"));
+    EXPECT_FALSE(exists(robot.socket));
+    EXPECT_EQ(2, robot.cli({"info"}).status);
+  }
 }
 
-TEST(KtrobotStop, SigintStopsCleanlyToo) {
-  RobotHarness robot;
-  ASSERT_TRUE(robot.start({"--load", RobotHarness::forkerLibrary()}));
-  EXPECT_EQ(0, robot.stop(SIGINT));
-  EXPECT_TRUE(contains(robot.tailLog(), "KTForker destroyed; server process ended by signal 2\n"));
-}
-
-TEST(KtrobotStop, AnIdleWatcherDoesNotHoldTheRobot) {
+// Neither an idle watcher nor clients that stop reading hold the stop.
+TEST(KtrobotStop, ClientsThatWaitOrStopReadingDoNotHoldTheRobot) {
   RobotHarness robot;
   ASSERT_TRUE(robot.start({"--load", kOrrin}));
-  std::unique_ptr<kt::itest::Process> watch = robot.cliAsync({"watch", "*"});
-  ASSERT_TRUE(watch->waitFor([&] { return contains(watch->err(), "watching"); }, 20));
-  EXPECT_EQ(0, robot.stop(SIGTERM, 20));
-  // The watcher learns that the robot is gone.
-  EXPECT_EQ(2, watch->wait(20));
-}
-
-TEST(KtrobotStop, ClientsThatStopReadingDoNotHoldTheRobot) {
-  RobotHarness robot;
-  ASSERT_TRUE(robot.start({"--load", kOrrin}));
+  std::unique_ptr<kt::itest::Process> idle = robot.watch({"never_raised"});
   RawClient watcher(robot.socket);
   ASSERT_TRUE(watcher.send("[\"watch\",[\"big*\"]]\n"));
   ASSERT_EQ("[\"ok\",null]", watcher.reply());
@@ -120,108 +107,74 @@ TEST(KtrobotStop, ClientsThatStopReadingDoNotHoldTheRobot) {
 
   EXPECT_EQ(0, robot.stop(SIGTERM, 30)) << robot.robotErr();
   EXPECT_TRUE(contains(robot.robotOut(), "ktrobot: ruko stopped\n")) << robot.robotOut();
+  // The watcher learns that the robot is gone.
+  EXPECT_EQ(2, idle->wait(20));
 }
 
 TEST(KtrobotStop, AReaderOfItsOutputThatGoesAwayDoesNotEndTheRobot) {
   RobotHarness robot;
-  int out[2];
-  ASSERT_EQ(0, pipe(out));
-  std::string program = RobotHarness::bin("ktrobot"), errPath = robot.root + "/robot.err";
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(out[1], 1);
-    int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(err, 2);
-    close(out[0]);
-    execl(program.c_str(), program.c_str(), "--root", robot.root.c_str(), "--socket",
-          robot.socket.c_str(), "--load", kOrrin.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(out[1]);
+  std::string fifo = robot.root + "/out.fifo";
+  ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+  int out = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  kt::itest::Process ktrobot({RobotHarness::bin("ktrobot"), "--root", robot.root, "--socket",
+                              robot.socket, "--load", kOrrin},
+                             fifo, robot.root + "/robot.err");
   // Read up to the ready line, as a script waiting for the robot would, then go.
   std::string seen;
-  double deadline = kt::itest::now() + 20;
-  while (!contains(seen, " ready on ") && kt::itest::now() < deadline) {
-    struct pollfd p = {out[0], POLLIN, 0};
-    if (poll(&p, 1, 100) <= 0) continue;
+  kt::itest::eventually([&] {
     char buf[256];
-    ssize_t n = read(out[0], buf, sizeof buf);
-    if (n <= 0) break;
-    seen.append(buf, static_cast<size_t>(n));
-  }
-  close(out[0]);
-  EXPECT_TRUE(contains(seen, " ready on ")) << seen;
+    ssize_t n = read(out, buf, sizeof buf);
+    if (n > 0) seen.append(buf, static_cast<size_t>(n));
+    return contains(seen, " ready on ");
+  }, 20);
+  close(out);
+  ASSERT_TRUE(contains(seen, " ready on ")) << seen << ktrobot.err();
 
   // Saying prints on the output nobody reads any more.
   EXPECT_EQ(0, robot.cli({"call", "ALTextToSpeech.say", "nobody hears this"}).status);
   EXPECT_EQ("ruko\n", robot.cli({"call", "ALSystem.robotName"}).out);
-
-  kill(pid, SIGTERM);
-  int status = 0;
-  bool ended =
-      kt::itest::eventually([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 30);
-  if (!ended) {
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-  }
-  EXPECT_TRUE(ended && WIFEXITED(status) && WEXITSTATUS(status) == 0)
-      << status << "\n" << kt::itest::readFile(errPath);
+  ktrobot.signal(SIGTERM);
+  EXPECT_EQ(0, ktrobot.wait(30)) << ktrobot.err();
 }
 
-TEST(KtrobotLoading, AFailedLibraryIsReportedWithDlerrorAndTheRobotGoesOn) {
+TEST(KtrobotLoading, AutoloadTakesTheUserSectionAndAFailedLibraryIsReportedWithDlerror) {
   RobotHarness robot;
   std::string missing = robot.root + "/lib/libmissing.so";
   std::string notElf = robot.root + "/libtext.so";
   { std::ofstream(notElf) << "not a library\n"; }
-  std::string missingError = dlerrorFor(missing);
-  std::string notElfError = dlerrorFor(notElf);
-  ASSERT_FALSE(missingError.empty());
-  ASSERT_FALSE(notElfError.empty());
-
-  ASSERT_TRUE(robot.start({"--load", missing, "--load", notElf, "--load", kOrrin}))
-      << robot.robotErr();
-  EXPECT_TRUE(contains(robot.robotErr(), missingError)) << robot.robotErr();
-  EXPECT_TRUE(contains(robot.robotErr(), notElfError)) << robot.robotErr();
+  std::string ini = robot.root + "/autoload.ini";
+  std::ofstream(ini) << "[core]\n/nowhere/libcore.so\n\n[user]\n# our modules\n" << missing << "\n"
+                     << notElf << "\n  " << kOrrin << "  \n\n[python]\n/nowhere/libpython.so\n";
+  ASSERT_TRUE(robot.start({"--autoload", ini})) << robot.robotErr();
+  for (const std::string& lib : {missing, notElf}) {
+    std::string why = dlerrorFor(lib);
+    ASSERT_FALSE(why.empty()) << lib;
+    EXPECT_TRUE(contains(robot.robotErr(), why)) << robot.robotErr();
+  }
   EXPECT_TRUE(contains(robot.robotOut(), "(modules: KTOrrin)")) << robot.robotOut();
+  EXPECT_FALSE(contains(robot.robotErr(), "/nowhere/")) << robot.robotErr();
   EXPECT_EQ(0, robot.cli({"call", "KTOrrin.getRobotLog"}).status);
 }
 
-TEST(KtrobotLoading, AutoloadTakesTheUserSection) {
-  RobotHarness robot;
-  std::string ini = robot.root + "/autoload.ini";
-  std::ofstream(ini) << "[core]\n/nowhere/libcore.so\n\n[user]\n# our modules\n  " << kOrrin
-                     << "  \n\n[python]\n/nowhere/libpython.so\n";
-  ASSERT_TRUE(robot.start({"--autoload", ini})) << robot.robotErr();
-  EXPECT_TRUE(contains(robot.robotOut(), "(modules: KTOrrin)")) << robot.robotOut();
-  EXPECT_FALSE(contains(robot.robotErr(), "/nowhere/")) << robot.robotErr();
-}
-
-TEST(KtrobotLoading, WithoutChoiceLoadsTheLibrariesOfTheBuild) {
+TEST(KtrobotOptions, WithoutChoiceLoadsTheLibrariesOfTheBuildAndAnswersToItsName) {
   RobotHarness robot;
   std::vector<std::string> expected;
-  for (const char* name : {"libktruko.so", "libktvesper.so", "libktlarkin.so", "libktorrin.so"})
-    if (exists(std::string(KT_LIB_DIR) + "/" + name)) expected.push_back(name);
-  if (exists(std::string(KT_LIB_DIR) + "/libktvesper.so")) {
+  for (const char* name : {"ktruko", "ktvesper", "ktlarkin", "ktorrin"})
+    if (exists(RobotHarness::library(name))) expected.push_back(RobotHarness::library(name));
+  if (exists(RobotHarness::library("ktvesper"))) {
     // The robot link serves its fixed port: keep it in a network of its own.
     if (robot.run({"/usr/bin/unshare", "--net", "--", "/bin/true"}).status != 0)
       GTEST_SKIP() << "needs root for a network namespace (unshare --net)";
     robot.launcher = {"/usr/bin/unshare", "--net", "--"};
   }
-  ASSERT_TRUE(robot.start({})) << robot.robotErr();
+  ASSERT_TRUE(robot.start({"--name", "nao12"})) << robot.robotErr();
   std::vector<std::string> listed = lines(robot.cli({"info"}).out);
   EXPECT_NE(listed.end(), std::find(listed.begin(), listed.end(), "KTOrrin"));
-  for (const std::string& lib : expected)
-    EXPECT_TRUE(contains(robot.tailLog(), "loaded " + std::string(KT_LIB_DIR) + "/" + lib))
-        << lib;
-  EXPECT_FALSE(contains(robot.tailLog(), "libktforker"));
-}
-
-TEST(KtrobotOptions, NameRootAndASecondRobotOnTheSameSocket) {
-  RobotHarness robot;
-  ASSERT_TRUE(robot.start({"--name", "nao12", "--load", kOrrin}));
-  EXPECT_EQ("nao12\n", robot.cli({"call", "ALSystem.robotName"}).out);
   // The platform log of this robot lives under its root.
+  for (const std::string& lib : expected) EXPECT_TRUE(contains(robot.tailLog(), "loaded " + lib)) << lib;
   EXPECT_TRUE(contains(robot.tailLog(), "システムモジュールを初期化しました"));
+  EXPECT_FALSE(contains(robot.tailLog(), "libktforker"));
+  EXPECT_EQ("nao12\n", robot.cli({"call", "ALSystem.robotName"}).out);
 
   Result second = robot.run({RobotHarness::bin("ktrobot"), "--root", robot.root, "--socket",
                              robot.socket, "--load", kOrrin},
@@ -234,37 +187,16 @@ TEST(KtrobotOptions, NameRootAndASecondRobotOnTheSameSocket) {
 TEST(KtrobotSpeech, KtorrinSpeakIsSpokenAndPrinted) {
   RobotHarness robot;
   ASSERT_TRUE(robot.start({"--load", kOrrin}));
+  // Without words there is nothing to say, and the robot stays up.
+  EXPECT_EQ(0, robot.cli({"raise", "ktorrin_speak", "1"}).status);
+  EXPECT_FALSE(contains(robot.cli({"journal", "--clear"}).out, "ALTextToSpeech.say"));
+
   ASSERT_EQ(0, robot.cli({"insert", "ktorrin_speak_words", "こんにちは、ぼくはルコです。"}).status);
-  ASSERT_EQ(0, robot.cli({"journal", "--clear"}).status);
   ASSERT_EQ(0, robot.cli({"raise", "ktorrin_speak", "1"}).status);
   EXPECT_TRUE(contains(robot.cli({"journal"}).out,
                        "ALTextToSpeech.say [\"こんにちは、ぼくはルコです。\"]\n"));
   EXPECT_TRUE(robot.robot().waitFor(
       [&] { return contains(robot.robotOut(), "ruko says: こんにちは、ぼくはルコです。\n"); }, 20));
-
-  // Without words there is nothing to say, and the robot stays up.
-  RobotHarness quiet;
-  ASSERT_TRUE(quiet.start({"--load", kOrrin}));
-  EXPECT_EQ(0, quiet.cli({"raise", "ktorrin_speak", "1"}).status);
-  EXPECT_FALSE(contains(quiet.cli({"journal"}).out, "ALTextToSpeech.say"));
-  EXPECT_EQ(0, quiet.cli({"info"}).status);
-}
-
-TEST(KtrobotClients, AHugeRequestIsRefusedWithoutCostingTheRobotItsMemory) {
-  RobotHarness robot;
-  ASSERT_TRUE(robot.start({"--load", kOrrin}));
-  // 8 MiB of small numbers: parsed, each would take many times its text.
-  std::string huge = "[\"call\",\"ALMemory\",\"insertData\",[\"big\",[0";
-  huge.reserve(8u << 20);
-  while (huge.size() < (8u << 20)) huge += ",0";
-  huge += "]]]\n";
-  RawClient client(robot.socket);
-  client.send(huge);  // the robot stops reading part way
-  std::string reply = client.reply();
-  EXPECT_TRUE(contains(reply, "\"error\"") && contains(reply, "longer than")) << reply;
-  EXPECT_LT(peakKilobytes(robot.robotPid()), 256 * 1024);
-  EXPECT_EQ(1, robot.cli({"get", "big"}).status);
-  EXPECT_EQ("ruko\n", robot.cli({"call", "ALSystem.robotName"}).out);
 }
 
 TEST(KtrobotClients, AWatcherTooFarBehindIsDroppedRatherThanKeptInMemory) {
@@ -292,9 +224,22 @@ TEST(KtrobotClients, AWatcherTooFarBehindIsDroppedRatherThanKeptInMemory) {
   EXPECT_EQ("ruko\n", robot.cli({"call", "ALSystem.robotName"}).out);
 }
 
-TEST(KtrobotClients, MalformedTruncatedAndAbandonedRequestsLeaveTheRobotServing) {
+TEST(KtrobotClients, HugeMalformedTruncatedAndAbandonedRequestsLeaveTheRobotServing) {
   RobotHarness robot;
   ASSERT_TRUE(robot.start({"--load", kOrrin, "--load", RobotHarness::forkerLibrary()}));
+  {
+    // 8 MiB of small numbers: parsed, each would take many times its text.
+    std::string huge = "[\"call\",\"ALMemory\",\"insertData\",[\"big\",[0";
+    huge.reserve(8u << 20);
+    while (huge.size() < (8u << 20)) huge += ",0";
+    huge += "]]]\n";
+    RawClient client(robot.socket);
+    client.send(huge);  // the robot stops reading part way
+    std::string reply = client.reply();
+    EXPECT_TRUE(contains(reply, "\"error\"") && contains(reply, "longer than")) << reply;
+    EXPECT_LT(peakKilobytes(robot.robotPid()), 256 * 1024);
+    EXPECT_EQ(1, robot.cli({"get", "big"}).status);
+  }
   {
     RawClient client(robot.socket);
     // Each bad line gets an error and the connection goes on.

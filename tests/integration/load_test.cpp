@@ -21,7 +21,7 @@ const int kCalls = 1000;
 
 TEST(RobotLoad, EightClientsOfAThousandCallsEach) {
   RobotHarness robot;
-  ASSERT_TRUE(robot.start({"--load", std::string(KT_LIB_DIR) + "/libktorrin.so"}));
+  ASSERT_TRUE(robot.start({"--load", RobotHarness::library("ktorrin")}));
   std::atomic<int> wrong(0), failed(0), done(0);
   std::vector<std::thread> clients;
   for (int c = 0; c < kClients; ++c) {

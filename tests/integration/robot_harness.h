@@ -167,11 +167,14 @@ public:
 
   static std::string bin(const std::string& name) { return std::string(KT_BIN_DIR) + "/" + name; }
   static std::string forkerLibrary() { return std::string(KT_TEST_LIB_DIR) + "/libktforker.so"; }
+  // A module library of the build, such as library("ktorrin").
+  static std::string library(const std::string& name) {
+    return std::string(KT_LIB_DIR) + "/lib" + name + ".so";
+  }
 
   // Starts ktrobot with --root and --socket of this harness (unless withSocket
   // is false) and the given options; true once it has printed its ready line.
-  bool start(const std::vector<std::string>& options, bool withSocket = true,
-             const std::vector<std::string>& env = {}) {
+  bool start(const std::vector<std::string>& options, bool withSocket = true) {
     std::vector<std::string> argv = launcher;
     argv.insert(argv.end(), {bin("ktrobot"), "--root", root});
     if (withSocket) {
@@ -179,7 +182,7 @@ public:
       argv.push_back(socket);
     }
     argv.insert(argv.end(), options.begin(), options.end());
-    fRobot.reset(new Process(argv, root + "/robot.out", root + "/robot.err", env));
+    fRobot.reset(new Process(argv, root + "/robot.out", root + "/robot.err"));
     return fRobot->waitFor([this] { return contains(robotOut(), " ready on "); }, 20);
   }
 
@@ -205,6 +208,15 @@ public:
   std::unique_ptr<Process> cliAsync(const std::vector<std::string>& args) {
     std::string base = root + "/async" + std::to_string(fRuns++);
     return std::unique_ptr<Process>(new Process(cliArgs(args), base + ".out", base + ".err"));
+  }
+
+  // Starts `ktcli watch ARGS...` and waits until it has subscribed.
+  std::unique_ptr<Process> watch(const std::vector<std::string>& args) {
+    std::vector<std::string> all = {"watch"};
+    all.insert(all.end(), args.begin(), args.end());
+    std::unique_ptr<Process> p = cliAsync(all);
+    EXPECT_TRUE(p->waitFor([&] { return contains(p->err(), "watching"); }, 20)) << p->err();
+    return p;
   }
 
   // Signals the robot and returns its exit code (-1: still running).
