@@ -115,7 +115,7 @@ TEST(KtrobotStop, AReaderOfItsOutputThatGoesAwayDoesNotEndTheRobot) {
   RobotHarness robot;
   std::string fifo = robot.root + "/out.fifo";
   ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
-  int out = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  int out = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   kt::itest::Process ktrobot({RobotHarness::bin("ktrobot"), "--root", robot.root, "--socket",
                               robot.socket, "--load", kOrrin},
                              fifo, robot.root + "/robot.err");
