@@ -11,7 +11,23 @@
 
 namespace {
 
-using kt::test::KTRukoTest;
+class KTRukoTopicsTest : public kt::test::KTRukoTest {
+protected:
+  // Starts with standard output captured, released even when the start throws.
+  std::string startCapturing(std::string& out) {
+    testing::internal::CaptureStdout();
+    std::string result;
+    try {
+      result = start();
+    } catch (...) {
+      out = testing::internal::GetCapturedStdout();
+      throw;
+    }
+    out = testing::internal::GetCapturedStdout();
+    return result;
+  }
+};
+
 using kt::test::Words;
 using kt::test::faceVar;
 using kt::test::kConf;
@@ -24,7 +40,7 @@ Words sorted(Words w) {
   return w;
 }
 
-TEST_F(KTRukoTest, StartLoadsTheTopicFilesInItsOrderOfStepsAndFocusesTheFirst) {
+TEST_F(KTRukoTopicsTest, StartLoadsTheTopicFilesInItsOrderOfStepsAndFocusesTheFirst) {
   // Topic files are names ending in ".top".
   writeTopic("a.top", "alpha");
   writeTopic("b.top", "beta");
@@ -76,9 +92,8 @@ TEST_F(KTRukoTest, StartLoadsTheTopicFilesInItsOrderOfStepsAndFocusesTheFirst) {
   Words order = robot.dialog().getLoadedTopics();
   log.clear();
   robot.world().clearJournal();
-  testing::internal::CaptureStdout();
-  std::string result = start();
-  testing::internal::GetCapturedStdout();
+  std::string out;
+  std::string result = startCapturing(out);
   EXPECT_EQ("ALDialog.loadTopic: topic " + order.at(1) + " is already loaded", result);
   for (const char* base : {"a", "b"}) {
     EXPECT_TRUE(informed(std::string("再ロードされたトピック = ") + base));
@@ -87,7 +102,7 @@ TEST_F(KTRukoTest, StartLoadsTheTopicFilesInItsOrderOfStepsAndFocusesTheFirst) {
   EXPECT_TRUE(calls("ALDialog.setFocus").empty());
 }
 
-TEST_F(KTRukoTest, CategoryChoosesOnlyTheFirstLogLine) {
+TEST_F(KTRukoTopicsTest, CategoryChoosesOnlyTheFirstLogLine) {
   emptyTopicFolder();
   create();
   const std::pair<const char*, const char*> cases[] = {
@@ -101,7 +116,7 @@ TEST_F(KTRukoTest, CategoryChoosesOnlyTheFirstLogLine) {
   }
 }
 
-TEST_F(KTRukoTest, EmptyOrMissingFoldersLoadAndSubscribeNothing) {
+TEST_F(KTRukoTopicsTest, EmptyOrMissingFoldersLoadAndSubscribeNothing) {
   emptyTopicFolder();
   create();
   EXPECT_EQ("", proxy->call<std::string>("getTopicList"));
@@ -123,16 +138,15 @@ TEST_F(KTRukoTest, EmptyOrMissingFoldersLoadAndSubscribeNothing) {
   EXPECT_TRUE(calls("ALDialog.loadTopic").empty());
 }
 
-TEST_F(KTRukoTest, FailedLoadIsRecordedUnderItsBaseNameAndTheStartGoesOn) {
+TEST_F(KTRukoTopicsTest, FailedLoadIsRecordedUnderItsBaseNameAndTheStartGoesOn) {
   writeTopic("good.top", "good");
   root.write(std::string(kTopics) + "broken.top", "u:(こんにちは) はい\n");
   root.write(std::string(kTopics) + "empty.top", "");
   writeConf(walkVar("ruko_walk", "0.5", "0", "0.2"));
   create();
 
-  testing::internal::CaptureStdout();
-  std::string result = start();
-  std::string out = testing::internal::GetCapturedStdout();
+  std::string out;
+  std::string result = startCapturing(out);
 
   // One line per failure on standard output; the result is the last one's text.
   Words failures;
@@ -159,7 +173,7 @@ TEST_F(KTRukoTest, FailedLoadIsRecordedUnderItsBaseNameAndTheStartGoesOn) {
   EXPECT_EQ(Words{"onVariablesChange"}, callbacksOf("ruko_walk"));
 }
 
-TEST_F(KTRukoTest, FailingFocusLeavesTopicsActiveAndVariablesUnsubscribed) {
+TEST_F(KTRukoTopicsTest, FailingFocusLeavesTopicsActiveAndVariablesUnsubscribed) {
   writeTopic("walk.top", "walk");
   writeConf(walkVar("ruko_walk", "0.5", "0", "0.2"));
   create();
@@ -169,7 +183,7 @@ TEST_F(KTRukoTest, FailingFocusLeavesTopicsActiveAndVariablesUnsubscribed) {
   EXPECT_TRUE(callbacksOf("ruko_walk").empty());
 }
 
-TEST_F(KTRukoTest, StopUndoesTopicsDialogAndSubscriptionsWithoutMoving) {
+TEST_F(KTRukoTopicsTest, StopUndoesTopicsDialogAndSubscriptionsWithoutMoving) {
   writeTopic("walk.top", "walk");
   writeConf(walkVar("ruko_walk", "0.5", "0", "0.2") + plainVar("ruko_name", "name") +
             faceVar("ruko_learn", "facelearn", "ruko_person"));
@@ -209,7 +223,7 @@ TEST_F(KTRukoTest, StopUndoesTopicsDialogAndSubscriptionsWithoutMoving) {
   EXPECT_EQ(Words{"onVariablesChange"}, callbacksOf("ruko_walk"));
 }
 
-TEST_F(KTRukoTest, NameLinesSubscribeNothingYetStopUnsubscribesTheSystemTopicEvent) {
+TEST_F(KTRukoTopicsTest, NameLinesSubscribeNothingYetStopUnsubscribesTheSystemTopicEvent) {
   emptyTopicFolder();
   writeConf(plainVar("ruko_name", "name") + plainVar("ruko_nick", "name"));
   create();
@@ -224,7 +238,7 @@ TEST_F(KTRukoTest, NameLinesSubscribeNothingYetStopUnsubscribesTheSystemTopicEve
             journal());
 }
 
-TEST_F(KTRukoTest, GetTopicAndGetConfReturnWholeFilesOrWarn) {
+TEST_F(KTRukoTopicsTest, GetTopicAndGetConfReturnWholeFilesOrWarn) {
   create();
   EXPECT_EQ("", proxy->call<std::string>("getConf"));
   EXPECT_TRUE(warned("ruko.confのオープンに失敗しました。 "));
@@ -249,7 +263,7 @@ TEST_F(KTRukoTest, GetTopicAndGetConfReturnWholeFilesOrWarn) {
   }
 }
 
-TEST_F(KTRukoTest, ForceInputAndOutputReachTheDialogUnchanged) {
+TEST_F(KTRukoTopicsTest, ForceInputAndOutputReachTheDialogUnchanged) {
   emptyTopicFolder();
   create();
   start();
