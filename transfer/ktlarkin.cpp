@@ -70,7 +70,8 @@ KTLarkin::~KTLarkin() {}
 
 std::string KTLarkin::getTopicFiles(const std::string& user, const std::string& ftpsession) {
   std::string session(ftpsession);
-  trim(&session[0]);
+  // An empty text has no character of its own to trim in place.
+  if (!session.empty()) trim(&session[0]);
   if (std::strlen(session.c_str()) != 32) {
     KTLOG(qi::LogLevel_Warning) << "FTPセッション変数がセットされていません。";
     return "FAIL:nosession";

@@ -27,14 +27,6 @@ const char* const kNoPort = "soketポートの設定に失敗しました： 中
 const char* const kNoConnect = "soketをサーバーにつなぐのに失敗しました： 中止";
 const char* const kTimedOut = "ソケットの読み込みがタイムアウトしました： 中止";
 
-int openDescriptors() {
-  int n = 0;
-  DIR* d = opendir("/proc/self/fd");
-  while (readdir(d)) ++n;
-  closedir(d);
-  return n;
-}
-
 double secondsSince(std::chrono::steady_clock::time_point begin) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
 }
@@ -150,12 +142,12 @@ class SocketOpenTest : public ::testing::Test {
 protected:
   void SetUp() override {
     KT_NEED_OWN_NETWORK();
-    before = openDescriptors();
+    before = kt::test::openDescriptors();
   }
   void TearDown() override {
     if (listener >= 0) close(listener);
     if (!IsSkipped()) {
-      EXPECT_EQ(before, openDescriptors()) << "a descriptor stayed open";
+      EXPECT_EQ(before, kt::test::openDescriptors()) << "a descriptor stayed open";
     }
   }
 

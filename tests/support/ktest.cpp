@@ -1,5 +1,6 @@
 #include "ktest.h"
 
+#include <dirent.h>
 #include <ftw.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -120,6 +121,14 @@ static int removeEntry(const char* path, const struct stat*, int, struct FTW*) {
 
 void removeTree(const std::string& path) {
   nftw(path.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+int openDescriptors() {
+  int n = 0;
+  DIR* d = opendir("/proc/self/fd");
+  while (readdir(d)) ++n;
+  closedir(d);
+  return n;
 }
 
 RobotTest::RobotTest() : broker(robot.broker()) {}

@@ -74,6 +74,9 @@ private:
 // Removes a folder tree.
 void removeTree(const std::string& path);
 
+// Descriptors this process has open, to see that none is left behind.
+int openDescriptors();
+
 // A robot with every simulated service, in this process.
 class RobotTest : public ::testing::Test {
 protected:

@@ -29,23 +29,15 @@ typedef std::vector<std::string> Lines;
 const char* const kNoServer = "FTPコマンド、サーバーに接続できません： 中止";
 const char* const kNoFile = "ファイル取得に失敗： 中止 = ";
 
-int openDescriptors() {
-  int n = 0;
-  DIR* d = opendir("/proc/self/fd");
-  while (readdir(d)) ++n;
-  closedir(d);
-  return n;
-}
-
 class KTInetTest : public ::testing::Test {
 protected:
   void SetUp() override {
     KT_NEED_OWN_NETWORK();
-    before = openDescriptors();
+    before = kt::test::openDescriptors();
   }
   void TearDown() override {
     if (!IsSkipped()) {
-      EXPECT_EQ(before, openDescriptors()) << "a connection stayed open";
+      EXPECT_EQ(before, kt::test::openDescriptors()) << "a connection stayed open";
     }
   }
 
