@@ -26,10 +26,9 @@ long long nowMs() {
   return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-// poll() for one event, restarted after signals (the robot link's alarm)
-// with the time that is left. Returns poll's result; 0 on time-out.
-int pollFor(int socket, short events, int timeoutSeconds, short* revents) {
-  long long deadline = nowMs() + timeoutSeconds * 1000LL;
+// poll() for one event until the deadline, restarted after signals with
+// the time that is left. Returns poll's result; 0 on time-out.
+int pollUntil(int socket, short events, long long deadline, short* revents) {
   for (;;) {
     long long left = deadline - nowMs();
     if (left < 0) left = 0;
@@ -65,6 +64,9 @@ bool lookupHost(const char* host, struct in_addr* addr) {
 }
 
 }  // namespace
+
+int KTSocket::connectTimeoutMs = KTSocket::kConnectTimeoutSeconds * 1000;
+int KTSocket::readTimeoutMs = KTSocket::kReadTimeoutSeconds * 1000;
 
 KTSocket::KTSocket(const char* category) : category(category) {}
 
@@ -121,7 +123,7 @@ int KTSocket::socket_open(const char* host, int port) {
   int rc = connect(s, reinterpret_cast<struct sockaddr*>(&server), sizeof(server));
   if (rc < 0 && errno == EINPROGRESS) {
     short revents = 0;
-    rc = pollFor(s, POLLOUT, kConnectTimeoutSeconds, &revents);
+    rc = pollUntil(s, POLLOUT, nowMs() + connectTimeoutMs, &revents);
     if (rc == 0) {
       errno = ETIMEDOUT;
       rc = -1;
@@ -149,18 +151,22 @@ int KTSocket::socket_open(const char* host, int port) {
 
   // Lines are short, but a peer that stops reading must not hold a write.
   struct timeval tv;
-  tv.tv_sec = kReadTimeoutSeconds;
-  tv.tv_usec = 0;
+  tv.tv_sec = readTimeoutMs / 1000;
+  tv.tv_usec = (readTimeoutMs % 1000) * 1000;
   setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof(tv));
   return s;
 }
 
 bool KTSocket::wait_readable(int socket) {
+  return wait_readable_until(socket, nowMs() + readTimeoutMs);
+}
+
+bool KTSocket::wait_readable_until(int socket, long long deadlineMs) {
   // poll() ignores a negative descriptor and would wait out the time-out;
   // read fails on it at once.
   if (socket < 0) return true;
   short revents = 0;
-  int rc = pollFor(socket, POLLIN, kReadTimeoutSeconds, &revents);
+  int rc = pollUntil(socket, POLLIN, deadlineMs, &revents);
   if (rc != 0) return true;  // bytes, end of stream or an error: read tells
   warn("ソケットの読み込みがタイムアウトしました： 中止");
   shutdown(socket, SHUT_RD);
@@ -168,9 +174,10 @@ bool KTSocket::wait_readable(int socket) {
 }
 
 char* KTSocket::read_line(int socket, char* p) {
+  long long deadline = nowMs() + readTimeoutMs;
   int n = 0;
   while (n < kLineSize - 1) {
-    if (!wait_readable(socket)) break;
+    if (!wait_readable_until(socket, deadline)) break;
     char c;
     ssize_t r = read(socket, &c, 1);
     if (r < 0 && errno == EINTR) continue;

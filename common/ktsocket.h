@@ -13,6 +13,10 @@ public:
   // A slow server still connects and sends its next bytes well within these.
   static const int kConnectTimeoutSeconds = 10;
   static const int kReadTimeoutSeconds = 20;
+  // The time-outs in force, in milliseconds, for every socket of the
+  // process; tests shorten them.
+  static int connectTimeoutMs;
+  static int readTimeoutMs;
 
   explicit KTSocket(const char* category);
 
@@ -24,8 +28,9 @@ public:
   // kLineSize buffer) and ends it with NUL. A line of more than
   // kLineSize - 1 bytes is cut there; its rest stays unread in the socket
   // for the next read. End of stream, an error or a time-out end the line
-  // early. After a time-out the socket is shut for reading, so that later
-  // reads on it end at once.
+  // early; the read time-out bounds the whole line, so that a peer sending
+  // a byte now and then cannot hold the reader either. After a time-out the
+  // socket is shut for reading, so that later reads on it end at once.
   char* read_line(int socket, char* p);
   void read_response(int socket, char* p);
 
@@ -34,11 +39,12 @@ public:
   bool send_line(int socket, const char* line);
 
   // Waits until socket has bytes, end of stream or an error to report;
-  // false after kReadTimeoutSeconds of silence (logged, socket shut for
+  // false after the read time-out of silence (logged, socket shut for
   // reading).
   bool wait_readable(int socket);
 
 private:
+  bool wait_readable_until(int socket, long long deadlineMs);
   void warn(const char* text);
 
   const char* category;

@@ -33,15 +33,7 @@ inline double now() {
   return ts.tv_sec + ts.tv_nsec / 1e9;
 }
 
-// Polls cond every 10 ms until it holds or the deadline passes.
-inline bool eventually(const std::function<bool()>& cond, double seconds) {
-  double deadline = now() + seconds;
-  for (;;) {
-    if (cond()) return true;
-    if (now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-}
+using kt::test::eventually;
 
 inline std::string readFile(const std::string& path) {
   std::ifstream in(path.c_str(), std::ios::binary);

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -113,6 +115,15 @@ std::string TempRoot::read(const std::string& robotPath) const {
 bool TempRoot::exists(const std::string& robotPath) const {
   struct stat st;
   return stat(at(robotPath).c_str(), &st) == 0;
+}
+
+bool eventually(const std::function<bool()>& cond, double seconds) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  for (;;) {
+    if (cond()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
 }
 
 static int removeEntry(const char* path, const struct stat*, int, struct FTW*) {

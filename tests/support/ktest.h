@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -70,6 +71,9 @@ private:
   std::string fPrevious;
   bool fHadPrevious;
 };
+
+// Polls cond every 10 ms until it holds or the seconds have passed.
+bool eventually(const std::function<bool()>& cond, double seconds);
 
 // Removes a folder tree.
 void removeTree(const std::string& path);

@@ -2,6 +2,7 @@
 #ifndef AL_ALVALUE_H
 #define AL_ALVALUE_H
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,11 @@ private:
   std::string fString;
   ALValueArray fArray;
 };
+
+// The stream form is the short text form.
+inline std::ostream& operator<<(std::ostream& out, const ALValue& value) {
+  return out << value.toString(VerbosityMini);
+}
 
 }  // namespace AL
 
