@@ -1,0 +1,288 @@
+#include "ktvesper.h"
+
+#include <errno.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+
+#include <qi/log.hpp>
+
+#include "ktrobot.h"
+#include "kttelpnet.h"
+
+namespace {
+
+const char* const kCategory = "ktvesper";
+const char* const kSpeech = "さんからテレパシーを受けとりました。わたしは、";
+
+#define VLOG(level) qi::log::LogStream(level, __FILE__, __FUNCTION__, __LINE__, kCategory)
+#define VINFO VLOG(qi::LogLevel_Info)
+#define VWARN VLOG(qi::LogLevel_Warning)
+
+typedef char NameRows[KTTelpnet::kMaxRobots][KTTelpnet::kLineSize];
+
+// A search uses process-wide state (the discovery port, the receive loop):
+// one at a time in the whole process.
+std::atomic<bool> searching(false);
+
+struct SearchSlot {
+  ~SearchSlot() { searching = false; }
+};
+
+// Waits for a process this module forked, also when the search fails.
+struct Reaper {
+  explicit Reaper(pid_t pid) : pid(pid) {}
+  ~Reaper() {
+    if (pid <= 0) return;
+    while (waitpid(pid, 0, 0) < 0 && errno == EINTR) {
+    }
+  }
+  pid_t pid;
+};
+
+// A name holds at most 255 bytes: the event name fits its 512 bytes.
+std::string eventFor(const char* robotName) { return std::string("telepathy_to_") + robotName; }
+
+std::string join(NameRows rows, int n) {
+  std::string out;
+  for (int i = 0; i < n; ++i) {
+    if (i > 0) out += ":";
+    out += rows[i];
+  }
+  return out;
+}
+
+}  // namespace
+
+KTVesper::KTVesper(boost::shared_ptr<AL::ALBroker> broker, const std::string& name)
+  : AL::ALModule(broker, name), tts(0), port(0), net(0), server_id(-1), recogRobotNumber(0) {
+  setModuleDescription("ktvesperは、ロボット同士がネットワークを介して意思疎通するためのモジュールです。");
+
+  functionName("initTelepathy", getName(), "テレパシー機能の初期化", 0);
+  BIND_METHOD(KTVesper::initTelepathy);
+  functionName("getRobotNumber", getName(), "認識しているすべてのロボット数を返す", 0);
+  BIND_METHOD(KTVesper::getRobotNumber);
+  functionName("setRobotNumber", getName(), "認識すべきロボット数を与える", 0);
+  BIND_METHOD(KTVesper::setRobotNumber);
+  functionName("disconnectAllRobots", getName(), "すべての接続ロボットを開放する", 0);
+  BIND_METHOD(KTVesper::disconnectAllRobots);
+  functionName("telepathyToRobot", getName(), "イベントをロボットに送る", 0);
+  BIND_METHOD(KTVesper::telepathyToRobot);
+  functionName("searchRobots", getName(), "他のロボットの探索を開始します", 0);
+  BIND_METHOD(KTVesper::searchRobots);
+  functionName("getNameList", getName(), "認識している他のロボット名のリストを外部に送り出す", 0);
+  BIND_METHOD(KTVesper::getNameList);
+  functionName("getRobotList", getName(), "認識している他のロボット情報のリストを外部に送り出す", 0);
+  BIND_METHOD(KTVesper::getRobotList);
+  functionName("testSignalSpeech", getName(), "テレパシーのテストシグナルを受け取って処理する", 0);
+  BIND_METHOD(KTVesper::testSignalSpeech);
+
+  fMemory = broker->getSpecialisedProxy<AL::ALMemoryProxy>("ALMemory");
+  tts = new AL::ALProxy(broker, "ALTextToSpeech", 0, 0);
+  recogRobotNumber = 2;
+  port = KTTelpnet::kTelepathyPort;
+  try {
+    fMemory->subscribeToEvent("testSignalReceived", getName(), "testSignalSpeech");
+    fMemory->subscribeToEvent("FrontTactilTouched", getName(), "searchRobots");
+    net = new KTTelpnet(broker, fMemory);
+  } catch (...) {
+    delete tts;
+    tts = 0;
+    throw;
+  }
+
+  pid_t robot = getpid();
+  server_id = fork();
+  if (server_id == 0) {
+    // The telepathy server process: it never returns into the module.
+    signal(SIGINT, SIG_DFL);
+    if (getppid() != robot) _exit(0);
+    try {
+      net->initServer();
+    } catch (...) {
+    }
+    _exit(0);
+  }
+  if (server_id < 0) VWARN << "テレパシーサーバーを起動できません。他のロボットからの信号は受け取れません。";
+}
+
+KTVesper::~KTVesper() {
+  unsubscribe("testSignalReceived");
+  net->serverStop();
+  stopServer();
+  try {
+    disconnectAllRobots();
+  } catch (const std::exception& e) {
+    VWARN << "接続ロボットを開放できません： 中止 = " << e.what();
+  }
+  // Nothing may call into this module once it is gone.
+  unsubscribe("FrontTactilTouched");
+  std::set<std::string> left;
+  {
+    std::lock_guard<std::mutex> lock(eventsMutex);
+    left.swap(telepathyEvents);
+  }
+  for (std::set<std::string>::const_iterator e = left.begin(); e != left.end(); ++e)
+    unsubscribe(*e);
+  delete net;
+  net = 0;
+  delete tts;
+  tts = 0;
+  fMemory.reset();
+}
+
+void KTVesper::stopServer() {
+  if (server_id <= 0) return;
+  // Only a live child of ours is signalled: one that ended already (its
+  // port was taken) is reaped here, and an id that is no child of ours any
+  // more is left alone.
+  int status = 0;
+  if (waitpid(server_id, &status, WNOHANG) == 0) {
+    kill(server_id, SIGINT);
+    while (waitpid(server_id, &status, 0) < 0 && errno == EINTR) {
+    }
+  }
+  server_id = -1;
+}
+
+void KTVesper::unsubscribe(const std::string& event) {
+  try {
+    fMemory->unsubscribeToEvent(event, getName());
+  } catch (const std::exception& e) {
+    VWARN << "イベント [ " << event << " ] の登録を解除できません： 中止 = " << e.what();
+  }
+}
+
+void KTVesper::testSignalSpeech(const std::string& name, const AL::ALValue& val,
+                                const std::string&) {
+  VINFO << "testSignalSpeech イベント発生 name = " << name
+        << " value = " << val.toString(AL::VerbosityMini);
+  std::string address = val;
+  char robotName[KTRobot::kTextSize] = "";
+  bool found = net->getRobotNameFromIP(address.c_str(), robotName, sizeof robotName);
+  tts->callVoid("setLanguage", std::string("Japanese"));
+  std::string sentence = found ? std::string(robotName) : "名前を知らない" + address;
+  sentence += std::string(kSpeech) + net->getRobotName() + "です。";
+  tts->callVoid("say", sentence);
+}
+
+void KTVesper::setRobotNumber(std::string rnum) {
+  // atoi's reading, without its undefined result for a number beyond int.
+  long n = std::strtol(rnum.c_str(), 0, 10);
+  if (n > INT_MAX) n = INT_MAX;
+  if (n < INT_MIN) n = INT_MIN;
+  recogRobotNumber = static_cast<int>(n);
+}
+
+int KTVesper::getRobotNumber() { return net->getRobotNumber(); }
+
+void KTVesper::initTelepathy() {
+  net->clearConnectedClientNumber();
+  NameRows names;
+  int n = net->getNameList(names);
+  for (int i = 0; i < n; ++i) {
+    net->initClient(names[i]);
+    std::string event = eventFor(names[i]);
+    fMemory->subscribeToEvent(event, getName(), "telepathyToRobot");
+    {
+      std::lock_guard<std::mutex> lock(eventsMutex);
+      telepathyEvents.insert(event);
+    }
+    VINFO << "テレパシーイベント [ " << event
+          << " ] のイベントハンドラ [ telepathyToRobot ]をセットしました。";
+  }
+  VINFO << "テレパシーを初期化を終了しました。";
+}
+
+void KTVesper::disconnectAllRobots() {
+  NameRows names;
+  int n = net->getNameList(names);
+  int c = net->getConnectedClientNumber();
+  // A later search may have found fewer robots than there are connections.
+  for (int i = 0; i < c && i < n; ++i) {
+    std::string event = eventFor(names[i]);
+    fMemory->unsubscribeToEvent(event, getName());
+    std::lock_guard<std::mutex> lock(eventsMutex);
+    telepathyEvents.erase(event);
+  }
+  net->disconnectAllRobots();
+}
+
+std::string KTVesper::getNameList() {
+  NameRows names;
+  int n = net->getNameList(names);
+  return join(names, n);
+}
+
+std::string KTVesper::getRobotList() {
+  NameRows rows;
+  int n = net->getRobotList(rows);
+  return join(rows, n);
+}
+
+void KTVesper::telepathyToRobot(const std::string& name, const AL::ALValue& val,
+                                const std::string& myName) {
+  VINFO << "name = " << name << " value = " << val << " myName = " << myName;
+  char event[KTTelpnet::kLineSize];
+  KTRobot::copyText(event, sizeof event, name.c_str());
+  const char* to = std::strstr(event, "_to_");
+  if (to == 0) {
+    VWARN << "イベント名にロボット名がありません： 中止 = " << event;
+    return;
+  }
+  char robotName[KTRobot::kTextSize];
+  KTRobot::copyText(robotName, sizeof robotName, to + 4);
+  VINFO << "sendTo robot [ " << robotName << " ] value = " << val;
+  std::string value = val;
+  if (!net->sendSignal(robotName, value)) VWARN << "相手ロボットへのシグナル送付に失敗。";
+}
+
+void KTVesper::searchRobots(const std::string& name, const AL::ALValue& val,
+                            const std::string&) {
+  std::string text = val.toString(AL::VerbosityMini);
+  VINFO << "searchRobots イベント発生 name = " << name << " value = " << text;
+  if (text == "0") {
+    VINFO << "val = 0 は予定していないイベントなので、処理しません。";
+    return;
+  }
+  if (searching.exchange(true)) {
+    VINFO << "ロボットを探索中なので、新しい探索は開始しません。";
+    return;
+  }
+  SearchSlot slot;
+  int rnum = recogRobotNumber;
+  VINFO << "すべての他のロボットの探索を開始します。探索すべきロボット数 = " << rnum;
+
+  pid_t robot = getpid();
+  pid_t sender = fork();
+  if (sender == 0) {
+    // The discovery sender process: it ends with the robot, and never
+    // returns into the module.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != robot) _exit(0);
+    signal(SIGPIPE, SIG_IGN);
+    try {
+      net->sendRobotInfo();
+    } catch (const std::exception& e) {
+      VWARN << "自己情報の送信に失敗しました： 中止 = " << e.what();
+    } catch (...) {
+    }
+    _exit(0);
+  }
+  if (sender < 0) VWARN << "自己情報の送信プロセスを生成できません。受信だけを行います。";
+  Reaper reaper(sender);
+
+  net->recvRobotInfo(rnum);
+  int count = net->getRobotNumber();
+  VINFO << "ロボット探索を終了しました。 認識ロボット数 = " << count;
+}
+
+void KTVesper::stopTelepathy(char* robotIP) { net->closeClient(robotIP); }

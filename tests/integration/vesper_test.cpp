@@ -1,0 +1,130 @@
+// Robots that find each other and exchange signals: ktrobot processes
+// with the robot link, each on its own network of a simulated one.
+// ctest-timeout: 150
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "robot_harness.h"
+#include "simnet.h"
+
+using kt::itest::contains;
+using kt::itest::Process;
+using kt::itest::RobotHarness;
+
+namespace {
+
+class VesperRobots : public ::testing::Test {
+protected:
+  // Starts one robot per name on the network, named so.
+  void startRobots(const std::vector<std::string>& names) {
+    for (const std::string& name : names) {
+      robots.emplace_back(new RobotHarness);
+      robots.back()->launcher = simnet.launcher(name);
+      ASSERT_TRUE(robots.back()->start({"--name", name, "--load", RobotHarness::library("ktvesper")}))
+          << robots.back()->robotErr();
+    }
+  }
+
+  std::string call(size_t robot, const std::vector<std::string>& args) {
+    std::vector<std::string> all = {"call"};
+    all.insert(all.end(), args.begin(), args.end());
+    kt::itest::Result r = robots[robot]->cli(all, 100);
+    EXPECT_EQ(0, r.status) << r.err;
+    return r.out;
+  }
+
+  // Stops every robot; true when nothing is left running on the network.
+  bool stopAll() {
+    for (auto& r : robots) EXPECT_EQ(0, r->stop()) << r->robotErr();
+    return kt::itest::eventually([&] { return simnet.pids().empty(); }, 10);
+  }
+
+  kt::test::SimNet simnet;
+  std::vector<std::unique_ptr<RobotHarness>> robots;
+};
+
+TEST_F(VesperRobots, ThreeRobotsFindEachOtherAndExchangeSignals) {
+  KT_NEED_SIMNET(simnet, "robota", "robotb", "robotc");
+  startRobots({"robota", "robotb", "robotc"});
+
+  kt::itest::Result info = robots[0]->cli({"info", "--json", "KTVesper"});
+  auto method = [](const std::string& name, const std::string& description) {
+    return "{\"name\":\"" + name + "\",\"description\":\"" + description + "\",\"params\":[]}";
+  };
+  EXPECT_EQ("{\"name\":\"KTVesper\",\"description\":\"ktvesperは、ロボット同士がネットワークを介して意思疎通するためのモジュールです。\","
+            "\"methods\":[" +
+                method("initTelepathy", "テレパシー機能の初期化") + "," +
+                method("getRobotNumber", "認識しているすべてのロボット数を返す") + "," +
+                method("setRobotNumber", "認識すべきロボット数を与える") + "," +
+                method("disconnectAllRobots", "すべての接続ロボットを開放する") + "," +
+                method("telepathyToRobot", "イベントをロボットに送る") + "," +
+                method("searchRobots", "他のロボットの探索を開始します") + "," +
+                method("getNameList", "認識している他のロボット名のリストを外部に送り出す") + "," +
+                method("getRobotList", "認識している他のロボット情報のリストを外部に送り出す") + "," +
+                method("testSignalSpeech", "テレパシーのテストシグナルを受け取って処理する") + "]}\n",
+            info.out);
+
+  // A touch on every head at once.
+  std::vector<std::unique_ptr<Process>> touches;
+  for (size_t i = 0; i < robots.size(); ++i) {
+    call(i, {"KTVesper.setRobotNumber", "3"});
+    touches.push_back(robots[i]->cliAsync({"raise", "FrontTactilTouched", "1.0"}));
+  }
+  for (auto& t : touches) EXPECT_EQ(0, t->wait(90)) << t->err();
+  for (size_t i = 0; i < robots.size(); ++i) {
+    std::string names = call(i, {"KTVesper.getNameList"});
+    std::vector<std::string> found;
+    std::string::size_type start = 0, colon;
+    names.pop_back();
+    while ((colon = names.find(':', start)) != std::string::npos) {
+      found.push_back(names.substr(start, colon - start));
+      start = colon + 1;
+    }
+    found.push_back(names.substr(start));
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ((std::vector<std::string>{"robota", "robotb", "robotc"}), found) << i;
+    EXPECT_TRUE(contains(robots[i]->robotOut(), "says: 自己情報の送信をすべて終了しました。"));
+  }
+
+  // robota signals robotb, which raises it as coming from robota's address.
+  call(0, {"KTVesper.initTelepathy"});
+  std::unique_ptr<Process> watch =
+      robots[1]->watch({"telepathy_from_*", "--count", "1", "--timeout", "30"});
+  EXPECT_EQ(0, robots[0]->cli({"raise", "telepathy_to_robotb", "hello"}).status);
+  EXPECT_EQ(0, watch->wait(30)) << watch->err();
+  EXPECT_EQ("telepathy_from_" + simnet.address("robota") + "\t\"ktvesper:hello\\r\\n\"\n",
+            watch->out());
+
+  // robotb knows robota by its address.
+  EXPECT_EQ(0, robots[1]->cli({"raise", "testSignalReceived", simnet.address("robota")}).status);
+  EXPECT_TRUE(robots[1]->robot().waitFor(
+      [&] {
+        return contains(robots[1]->robotOut(),
+                        "robotb says: robotaさんからテレパシーを受けとりました。わたしは、robotbです。\n");
+      },
+      10))
+      << robots[1]->robotOut();
+
+  EXPECT_TRUE(stopAll());
+}
+
+TEST_F(VesperRobots, ASearchThatNobodyAnswersEndsAfterSixtySeconds) {
+  KT_NEED_SIMNET(simnet, "robota");
+  startRobots({"robota"});
+  double start = kt::itest::now();
+  EXPECT_EQ(0, robots[0]->cli({"raise", "FrontTactilTouched", "1.0"}, 100).status);
+  double took = kt::itest::now() - start;
+  EXPECT_GE(took, 59.0);
+  EXPECT_LT(took, 75.0);
+  EXPECT_TRUE(contains(robots[0]->robotOut(), "robota says: ロボット情報の受信を終了しました。\n"));
+  EXPECT_TRUE(contains(robots[0]->tailLog(), "時間がきたので、ロボット情報の受信を終了します。"));
+  // It heard only itself.
+  EXPECT_EQ("robota\n", call(0, {"KTVesper.getNameList"}));
+  EXPECT_TRUE(stopAll());
+}
+
+}  // namespace

@@ -1,0 +1,170 @@
+// The robot link module in a robot of this process, on loopback only.
+#include <gtest/gtest.h>
+
+#include <errno.h>
+#include <sys/wait.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <alcommon/alproxy.h>
+
+#include "ktvesper.h"
+#include "link_fixture.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class VesperTest : public kt::test::LinkTest {
+protected:
+  void SetUp() override {
+    LinkTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    AL::ALModule::createModule<KTVesper>(broker, "KTVesper");
+    vesper.reset(new AL::ALProxy(broker, "KTVesper", 0, 0));
+    ASSERT_TRUE(kt::test::eventually(
+        [] { return kt::test::portInUse("tcp", KTTelpnet::kTelepathyPort); }, 10));
+  }
+
+  void touch(const AL::ALValue& value) { robot.memory().raiseEvent("FrontTactilTouched", value); }
+
+  // A touch whose search hears these robots.
+  void searchHearing(const Lines& datagrams) {
+    searchWith([&] { touch(1.0f); }, datagrams);
+  }
+
+  std::string text(const std::string& method) { return vesper->call<std::string>(method); }
+
+  bool logged(const std::string& message) {
+    for (const std::string& m : log.messages("ktvesper"))
+      if (m == message) return true;
+    return false;
+  }
+
+  std::unique_ptr<AL::ALProxy> vesper;
+};
+
+TEST_F(VesperTest, ATouchWithZeroOnlyLogsAndTheNumberIsReadAsAtoiDoes) {
+  EXPECT_EQ((Lines{"ALMemory.subscribeToEvent [\"testSignalReceived\",\"KTVesper\",\"testSignalSpeech\"]",
+                   "ALMemory.subscribeToEvent [\"FrontTactilTouched\",\"KTVesper\",\"searchRobots\"]"}),
+            calls("ALMemory.subscribeToEvent"));
+  log.clear();
+  touch(0.0f);
+  EXPECT_EQ((Lines{"searchRobots イベント発生 name = FrontTactilTouched value = 0",
+                   "val = 0 は予定していないイベントなので、処理しません。"}),
+            log.messages("ktvesper"));
+  EXPECT_TRUE(robot.textToSpeech().transcript().empty());
+
+  for (auto c : std::vector<std::pair<std::string, int>>{{"3", 3}, {"12x", 12}, {"abc", 0}}) {
+    vesper->callVoid("setRobotNumber", c.first);
+    touch(1.0f);
+    EXPECT_TRUE(logged("すべての他のロボットの探索を開始します。探索すべきロボット数 = " +
+                       std::to_string(c.second)))
+        << c.first;
+  }
+}
+
+TEST_F(VesperTest, ASearchIsRefusedWhileAnotherRuns) {
+  KTTelpnet::searchLimitMs = 5000;
+  std::thread first([&] { touch(1.0f); });
+  ASSERT_TRUE(kt::test::eventually([&] { return logged("ループスタート loop No. = 1"); }, 10));
+  vesper->callVoid("searchRobots", std::string("FrontTactilTouched"), 1, std::string("KTVesper"));
+  EXPECT_TRUE(logged("ロボットを探索中なので、新しい探索は開始しません。"));
+  // The first search goes on and ends on its two robots.
+  kt::test::sendDatagrams({"ktmyprofile:robota:192.168.1.12", "ktmyprofile:robotb:192.168.1.13"});
+  first.join();
+  EXPECT_EQ("robota:robotb", text("getNameList"));
+  int started = 0;
+  for (const std::string& m : log.messages("ktvesper"))
+    started += m.rfind("ロボット情報の受信を開始します。", 0) == 0;
+  EXPECT_EQ(1, started);
+}
+
+TEST_F(VesperTest, ListsAreTheKnownRowsJoinedByColons) {
+  EXPECT_EQ("", text("getNameList"));
+  EXPECT_EQ("", text("getRobotList"));
+  EXPECT_EQ(0, vesper->call<int>("getRobotNumber"));
+  log.clear();
+  vesper->callVoid("initTelepathy");
+  EXPECT_EQ((Lines{"接続しているロボット名のリストを返します。", "テレパシーを初期化を終了しました。"}),
+            log.messages("ktvesper"));
+
+  vesper->callVoid("setRobotNumber", std::string("1"));
+  searchHearing({"ktmyprofile:robota:192.168.1.12"});
+  EXPECT_EQ("robota", text("getNameList"));
+  EXPECT_EQ("robota&192.168.1.12", text("getRobotList"));
+  vesper->callVoid("setRobotNumber", std::string("2"));
+  searchHearing({"ktmyprofile:robota:192.168.1.12", "ktmyprofile:robotb:192.168.1.13"});
+  EXPECT_EQ("robota:robotb", text("getNameList"));
+  EXPECT_EQ("robota&192.168.1.12:robotb&192.168.1.13", text("getRobotList"));
+  EXPECT_EQ(2, vesper->call<int>("getRobotNumber"));
+}
+
+TEST_F(VesperTest, ATestSignalNamesTheSenderWhenItIsKnown) {
+  vesper->callVoid("setRobotNumber", std::string("1"));
+  searchHearing({"ktmyprofile:robota:192.168.1.12"});
+  robot.memory().raiseEvent("testSignalReceived", "192.168.1.12");
+  robot.memory().raiseEvent("testSignalReceived", "192.168.1.50");
+  Lines said = robot.textToSpeech().transcript();
+  ASSERT_GE(said.size(), 2u);
+  EXPECT_EQ("robotaさんからテレパシーを受けとりました。わたしは、rukoです。", said[said.size() - 2]);
+  EXPECT_EQ("名前を知らない192.168.1.50さんからテレパシーを受けとりました。わたしは、rukoです。",
+            said.back());
+  EXPECT_THROW(vesper->callVoid("testSignalSpeech", std::string("testSignalReceived"), 5,
+                                std::string("KTVesper")),
+               AL::ALError);
+  EXPECT_EQ(said.size(), robot.textToSpeech().transcript().size());
+}
+
+TEST_F(VesperTest, ASignalGoesToTheRobotNamedAfterTheFirstTo) {
+  // This robot's own server plays the robot named robot_to_x.
+  vesper->callVoid("setRobotNumber", std::string("1"));
+  searchHearing({"ktmyprofile:robot_to_x:127.0.0.1"});
+  vesper->callVoid("initTelepathy");
+  EXPECT_TRUE(logged("テレパシーイベント [ telepathy_to_robot_to_x ] のイベントハンドラ [ telepathyToRobot ]をセットしました。"));
+
+  robot.memory().raiseEvent("telepathy_to_robot_to_x", "hello");
+  EXPECT_TRUE(logged("sendTo robot [ robot_to_x ] value = \"hello\""));
+  EXPECT_TRUE(kt::test::eventually(
+      [&] { return robot.memory().hasData("telepathy_from_127.0.0.1"); }, 10));
+  EXPECT_EQ(AL::ALValue("ktvesper:hello\r\n"), robot.memory().getData("telepathy_from_127.0.0.1"));
+
+  // No "_to_": nobody to send to; a value that is no text is refused.
+  log.clear();
+  vesper->callVoid("telepathyToRobot", std::string("telepathy"), std::string("hello"),
+                   std::string("KTVesper"));
+  EXPECT_TRUE(log.has(qi::LogLevel_Warning, "ktvesper", "イベント名にロボット名がありません： 中止 = telepathy"));
+  EXPECT_THROW(vesper->callVoid("telepathyToRobot", std::string("telepathy_to_robot_to_x"), 5,
+                                std::string("KTVesper")),
+               AL::ALError);
+  for (const std::string& m : log.messages("ktvesper"))
+    EXPECT_EQ(std::string::npos, m.find("信号を送付します。"));
+}
+
+TEST_F(VesperTest, DestroyingEndsTheServerClosesConnectionsAndLeavesNoSubscription) {
+  vesper->callVoid("setRobotNumber", std::string("2"));
+  searchHearing({"ktmyprofile:robota:127.0.0.1", "ktmyprofile:robotb:127.0.0.2"});
+  int before = kt::test::openDescriptors();
+  vesper->callVoid("initTelepathy");
+  EXPECT_EQ(before + 2, kt::test::openDescriptors());
+  vesper.reset();
+  robot.world().clearJournal();
+  broker->unregisterModule("KTVesper");
+
+  const std::string unsubscribe = "ALMemory.unsubscribeToEvent ";
+  EXPECT_EQ((Lines{unsubscribe + "[\"testSignalReceived\",\"KTVesper\"]",
+                   unsubscribe + "[\"telepathy_to_robota\",\"KTVesper\"]",
+                   unsubscribe + "[\"telepathy_to_robotb\",\"KTVesper\"]",
+                   unsubscribe + "[\"FrontTactilTouched\",\"KTVesper\"]"}),
+            calls("ALMemory.unsubscribeToEvent"));
+  EXPECT_EQ(before, kt::test::openDescriptors());
+  EXPECT_FALSE(kt::test::portInUse("tcp", KTTelpnet::kTelepathyPort));
+  // The server and every search's sender were waited for.
+  EXPECT_EQ(-1, waitpid(-1, nullptr, WNOHANG));
+  EXPECT_EQ(ECHILD, errno);
+  EXPECT_TRUE(robot.memory().subscribers("FrontTactilTouched").empty());
+}
+
+}  // namespace
