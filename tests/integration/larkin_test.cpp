@@ -79,10 +79,9 @@ TEST(RobotRoad, FetchedContentStartsTheDialogAndAWalkMovesTheRobot) {
 
 // What a user needs to serve content by hand is in the peer's own help.
 TEST(ContentServerPeer, HelpTellsHowTheRobotReachesIt) {
-  RobotHarness here;
-  Result help = here.run({RobotHarness::bin("ktcontentserver"), "--help"}, {}, 20);
+  Result help = RobotHarness().run({RobotHarness::bin("ktcontentserver"), "--help"}, {}, 20);
   EXPECT_EQ(0, help.status);
-  for (const char* needed : {"usage: ktcontentserver", "KT_CONTENT_SERVER", "5591", "32 characters"})
+  for (const char* needed : {"KT_CONTENT_SERVER", "5591", "32 characters"})
     EXPECT_TRUE(contains(help.out, needed)) << needed << "\n" << help.out;
 }
 
