@@ -38,7 +38,10 @@ void usage() {
       "  journal [--clear]             the simulated services' calls (--clear: then forget them)\n"
       "  fault SERVICE.METHOD throw|false|clear\n"
       "An ARG or VALUE that is valid JSON is taken as JSON, anything else as text.\n"
-      "The robot is found by --socket, KT_ROBOT_SOCKET, or under KT_ROBOT_ROOT.\n");
+      "The robot is found by --socket, KT_ROBOT_SOCKET, or under KT_ROBOT_ROOT.\n"
+      "The robot is simulated: its ALDialog loads, activates and focuses topics and\n"
+      "records input and output, but runs no topic rule. A rule's effect is played\n"
+      "by raising the variable the rule sets (ktcli raise ruko_walkforward 1).\n");
 }
 
 double monotonic() {
@@ -109,13 +112,15 @@ Action watch(const std::vector<std::string>& args) {
   std::vector<std::string> patterns;
   long count = -1;
   double timeout = -1;
+  std::string timeoutText;
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--count" && i + 1 < args.size()) {
       char* end = 0;
       count = strtol(args[++i].c_str(), &end, 10);
       if (*end || count < 1) throw Usage{"--count wants a number of events from 1"};
     } else if (args[i] == "--timeout" && i + 1 < args.size()) {
-      timeout = seconds(args[++i], "--timeout");
+      timeoutText = args[++i];
+      timeout = seconds(timeoutText, "--timeout");
     } else if (args[i] == "--count" || args[i] == "--timeout") {
       // Not a pattern: a watch on a key named so would never end.
       throw Usage{args[i] + " wants a value"};
@@ -124,7 +129,7 @@ Action watch(const std::vector<std::string>& args) {
     }
   }
   if (patterns.empty()) throw Usage{"watch wants at least one PATTERN"};
-  return [patterns, count, timeout](kt::remote::Connection& robot) {
+  return [patterns, count, timeout, timeoutText](kt::remote::Connection& robot) {
     double deadline = monotonic() + timeout;
     robot.request(ALValue::array("watch", textArray(patterns)));
     // On standard error, so that a script knows no event can be missed now.
@@ -139,7 +144,11 @@ Action watch(const std::vector<std::string>& args) {
       }
       ALValue message;
       int r = robot.receive(message, wait);
-      if (r < 0) return 1;
+      if (r < 0) {
+        err("ktcli: watch timed out after " + timeoutText + " s, " + std::to_string(seen) +
+            " event(s) seen\n");
+        return 1;
+      }
       if (r == 0) throw kt::remote::RobotGone("the robot closed the connection");
       if (static_cast<std::string>(message[0]) != "event" || message.getSize() < 3 ||
           !message[1].isString())

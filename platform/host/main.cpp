@@ -179,7 +179,9 @@ void usage() {
       "usage: ktrobot [--root DIR] [--name NAME] [--load LIB]... [--autoload FILE]\n"
       "               [--socket PATH]\n"
       "Starts a simulated robot and loads module libraries (by default those of\n"
-      "the build beside this program). Stops on SIGINT or SIGTERM.");
+      "the build beside this program). Stops on SIGINT or SIGTERM.\n"
+      "--root DIR holds the robot's file tree (home/nao and the log folder are\n"
+      "made there).");
 }
 
 }  // namespace
@@ -195,7 +197,12 @@ int main(int argc, char** argv) {
       usage();
       return 0;
     } else if (a == "--root" && hasValue) {
-      root = absolute(argv[++i]);
+      // An empty root would put the robot's files in the current folder.
+      if (!*argv[++i]) {
+        say(2, "ktrobot: --root wants a folder, not an empty text");
+        return 2;
+      }
+      root = absolute(argv[i]);
     } else if (a == "--name" && hasValue) {
       name = argv[++i];
     } else if (a == "--load" && hasValue) {
@@ -217,11 +224,20 @@ int main(int argc, char** argv) {
     }
   }
   if (!root.empty()) {
-    if (!kt::makeFolders(root)) {
-      say(2, "ktrobot: cannot create " + root + ": " + strerror(errno));
-      return 1;
+    struct stat st;
+    if (stat(root.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+      say(2, "ktrobot: --root " + root + " is not a folder");
+      return 2;
     }
     setenv("KT_ROBOT_ROOT", root.c_str(), 1);
+    // What every robot has before its modules start: nao's home and the
+    // platform log folder. The modules make only what lies below them.
+    for (const std::string& folder : {root + "/home/nao", dirName(kt::tailLogPath())}) {
+      if (!kt::makeFolders(folder)) {
+        say(2, "ktrobot: cannot create " + folder + ": " + strerror(errno));
+        return 1;
+      }
+    }
   }
   if (socketPath.empty()) {
     const char* env = getenv("KT_ROBOT_SOCKET");

@@ -249,8 +249,16 @@ ALValue Server::handle(const ALValue& request) {
       m = kt::sim::FaultNone;
     else
       throw AL::ALError("fault mode must be throw, false or clear, not " + mode);
-    if (target.find('.') == std::string::npos)
+    std::string::size_type dot = target.find('.');
+    if (dot == std::string::npos)
       throw AL::ALError("fault target must be Service.method, not " + target);
+    // A fault on a name nothing answers to would never fire: say so now.
+    std::string service = target.substr(0, dot), method = target.substr(dot + 1);
+    boost::shared_ptr<kt::sim::Service> found =
+        boost::dynamic_pointer_cast<kt::sim::Service>(broker->getModuleByName(service));
+    if (!found) throw AL::ALError("the robot has no service named " + service);
+    if (!found->isMethodBound(method))
+      throw AL::ALError(service + " has no method named " + method);
     fRobot.world().setFault(target, m);
     return ALValue();
   }

@@ -68,7 +68,7 @@ AL::ALValue Service::callMethod(const std::string& method, const std::vector<AL:
 // ---------------------------------------------------------------- ALMemory
 
 Memory::Memory(boost::shared_ptr<AL::ALBroker> broker, World& world)
-  : Service(broker, "ALMemory", world), fNextObserver(1) {
+  : Service(broker, "ALMemory", world), fNextObserver(1), fTelling(false) {
   setModuleDescription("Data store and event bus of the robot.");
   functionName("subscribeToEvent", getName(), "Calls a module's method on each raise of key", 0);
   addParam("name", "event key");
@@ -130,17 +130,54 @@ bool Memory::stillSubscribed(const Subscription& s) const {
   return false;
 }
 
+// Observers are told in the order the events were stored: a watcher then
+// sees a completion event after the variable whose subscriber raised it, and
+// the last value it sees is the one stored. One thread at a time tells them,
+// with no lock held; an event raised meanwhile, by another thread or by an
+// observer, waits in the queue for the thread already telling.
+void Memory::tellObservers() {
+  {
+    Lock lock(fStateMutex);
+    if (fTelling) return;
+    fTelling = true;
+  }
+  for (;;) {
+    Raised event;
+    {
+      Lock lock(fStateMutex);
+      if (fUntold.empty()) {
+        fTelling = false;
+        return;
+      }
+      event = fUntold.front();
+      fUntold.pop_front();
+    }
+    for (size_t i = 0; i < event.observers.size(); ++i) {
+      try {
+        event.observers[i](event.key, event.value);
+      } catch (const std::exception& e) {
+        SIM_LOG(qi::LogLevel_Warning) << "ALMemory: an observer failed on " << event.key << ": "
+                                      << e.what();
+      }
+    }
+  }
+}
+
 void Memory::raiseEvent(const std::string& key, const AL::ALValue& value) {
   std::vector<Subscription> snapshot;
-  std::vector<Observer> observers;
   {
     Lock lock(fStateMutex);
     fData[key] = value;
     for (size_t i = 0; i < fSubscriptions.size(); ++i)
       if (fSubscriptions[i].key == key) snapshot.push_back(fSubscriptions[i]);
+    Raised raised;
+    raised.key = key;
+    raised.value = value;
     for (std::map<int, Observer>::iterator it = fObservers.begin(); it != fObservers.end(); ++it)
-      observers.push_back(it->second);
+      raised.observers.push_back(it->second);
+    if (!raised.observers.empty()) fUntold.push_back(raised);
   }
+  tellObservers();
   boost::shared_ptr<AL::ALBroker> broker = getParentBroker();
   // Delivered on the raiser's thread, with no lock held: a callback may
   // raise, subscribe or unsubscribe in turn.
@@ -170,7 +207,6 @@ void Memory::raiseEvent(const std::string& key, const AL::ALValue& value) {
                                     << " failed on " << key << ": " << e.what();
     }
   }
-  for (size_t i = 0; i < observers.size(); ++i) observers[i](key, value);
 }
 
 void Memory::insertData(const std::string& key, const AL::ALValue& value) {

@@ -118,8 +118,14 @@ TEST_F(KtcliTest, FailuresExitOneWithTheErrorText) {
       {{"call"}, "", false},
       {{"call", "NoDot"}, "", false},
       {{"fault", "ALMotion.moveTo", "sometimes"}, "", false},
+      // A fault that could never fire: no such service, method, or not a service.
+      {{"fault", "ALNoSuchService.say", "throw"}, "the robot has no service named ALNoSuchService\n", true},
+      {{"fault", "ALTextToSpeech.shout", "false"}, "ALTextToSpeech has no method named shout\n", true},
+      {{"fault", "KTOrrin.getRobotLog", "throw"}, "the robot has no service named KTOrrin\n", true},
       {{"frobnicate"}, "", false},
       {{"watch", "never_raised", "--timeout", "0.3"}, "watching", false},
+      {{"watch", "never_raised", "--count", "2", "--timeout", "0.2"},
+       "ktcli: watch timed out after 0.2 s, 0 event(s) seen\n", false},
       // An option without its value is a mistake, not one more pattern to wait for.
       {{"watch", "never_raised", "--count"}, "--count wants a value", false},
       {{"watch", "never_raised", "--timeout"}, "--timeout wants a value", false},

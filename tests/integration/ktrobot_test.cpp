@@ -184,6 +184,21 @@ TEST(KtrobotOptions, WithoutChoiceLoadsTheLibrariesOfTheBuildAndAnswersToItsName
   EXPECT_EQ("nao12\n", robot.cli({"call", "ALSystem.robotName"}).out);
 }
 
+// Refused in one line before anything is written: an empty root used to
+// put the robot's files in the current folder.
+TEST(KtrobotOptions, AnEmptyRootOrAFileAsRootIsRefused) {
+  RobotHarness robot;
+  std::string file = robot.root + "/file";
+  std::ofstream(file) << "a file\n";
+  for (const std::string& root : {std::string(), file}) {
+    Result r = robot.run({"/bin/sh", "-c", "cd \"$0\" && exec \"$1\" --root \"$2\"", robot.root,
+                          RobotHarness::bin("ktrobot"), root}, {}, 20);
+    EXPECT_EQ(2, r.status) << root;
+    EXPECT_EQ(1u, lines(r.err).size()) << r.err;
+  }
+  EXPECT_FALSE(exists(robot.root + "/var"));
+}
+
 TEST(KtrobotSpeech, KtorrinSpeakIsSpokenAndPrinted) {
   RobotHarness robot;
   ASSERT_TRUE(robot.start({"--load", kOrrin}));

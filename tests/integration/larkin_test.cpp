@@ -1,11 +1,10 @@
 // ctest-timeout: 90
 // The typical road on one robot: it fetches its content from the content
 // server, its dialog starts from it, and a walk variable of the example
-// topics moves it. Runs in a network namespace of its own (the server binds
-// its fixed port).
+// topics moves it. The robot's root is fresh: ktrobot lays out what every
+// robot has. Runs in a network namespace of its own (the server binds its
+// fixed port).
 #include <gtest/gtest.h>
-
-#include <ktplatform/robotroot.h>
 
 #include "robot_harness.h"
 #include "../peers/contentpeer.h"
@@ -33,7 +32,6 @@ TEST(RobotRoad, FetchedContentStartsTheDialogAndAWalkMovesTheRobot) {
     peer.put(std::string(name) + ".top", example(std::string("topics/") + name + ".top"));
   ASSERT_TRUE(peer.start());
   RobotHarness robot;
-  kt::makeFolders(robot.root + "/home/nao");  // there on every robot
   ASSERT_TRUE(robot.start({"--load", RobotHarness::library("ktlarkin"), "--load",
                            RobotHarness::library("ktruko")}))
       << robot.robotErr();
@@ -60,10 +58,15 @@ TEST(RobotRoad, FetchedContentStartsTheDialogAndAWalkMovesTheRobot) {
   // What the rule "まえにあるいて" does: it sets its walk variable.
   std::unique_ptr<kt::itest::Process> watch =
       robot.watch({"did_ruko_walkforward", "--count", "1", "--timeout", "30"});
+  std::unique_ptr<kt::itest::Process> both =
+      robot.watch({"ruko_walkforward", "did_ruko_walkforward", "--count", "2", "--timeout", "30"});
   ASSERT_EQ(0, robot.cli({"insert", "ruko_walkforward", "1"}).status);
   ASSERT_EQ(0, robot.cli({"raise", "ruko_walkforward", "1"}).status);
   EXPECT_EQ(0, watch->wait(30)) << watch->err();
   EXPECT_EQ("did_ruko_walkforward\t1\n", watch->out());
+  // The completion is raised inside the variable's delivery, yet comes after it.
+  EXPECT_EQ(0, both->wait(30)) << both->err();
+  EXPECT_EQ("ruko_walkforward\t1\ndid_ruko_walkforward\t1\n", both->out());
   std::vector<std::string> moves;
   for (const std::string& line : kt::itest::lines(robot.cli({"journal"}).out))
     if (line.compare(0, 16, "ALMotion.moveTo ") == 0) moves.push_back(line);
@@ -72,6 +75,14 @@ TEST(RobotRoad, FetchedContentStartsTheDialogAndAWalkMovesTheRobot) {
   // Stopping unloads the topics and the dialog subscription.
   ASSERT_EQ(0, robot.cli({"call", "KTRuko.stopDialog", "Dialog"}).status);
   EXPECT_EQ("[]\n", robot.cli({"call", "ALDialog.getLoadedTopics"}).out);
+}
+
+// What a user needs to serve content by hand is in the peer's own help.
+TEST(ContentServerPeer, HelpTellsHowTheRobotReachesIt) {
+  Result help = RobotHarness().run({RobotHarness::bin("ktcontentserver"), "--help"}, {}, 20);
+  EXPECT_EQ(0, help.status);
+  for (const char* needed : {"KT_CONTENT_SERVER", "5591", "32 characters"})
+    EXPECT_TRUE(contains(help.out, needed)) << needed << "\n" << help.out;
 }
 
 }  // namespace

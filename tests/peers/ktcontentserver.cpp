@@ -55,11 +55,21 @@ bool knownMode(const std::string& m) {
          m == "nofile" || m == "oversize" || m == "trickle";
 }
 
+const char kUsage[] =
+    "usage: ktcontentserver --user USER --session SESSION [--folder DIR]\n"
+    "         [--conf FILE] [--bind ADDR] [--port N] [--login-reply TEXT]\n"
+    "         [--log FILE] [--mode MODE] [--fault N=MODE]...\n"
+    "Serves ruko.conf (--conf, else DIR/ruko.conf) and the topic files of DIR\n"
+    "(default .) on ADDR (default 127.0.0.1) to a robot that logs in as USER\n"
+    "with SESSION; the robot takes only a session of 32 characters. The robot\n"
+    "dials port 5591 (the default of --port) of the host named by\n"
+    "KT_CONTENT_SERVER in its environment: run both in a network namespace of\n"
+    "their own (unshare --net) so that the fixed port meets no other user.\n"
+    "MODE: ok, refuse, close, silent, stall, nofile, oversize or trickle.\n"
+    "Prints \"ready\" once it listens; runs until it is stopped by a signal.\n";
+
 int usage(const char* why) {
-  std::cerr << "ktcontentserver: " << why << "\n"
-            << "usage: ktcontentserver --user USER --session SESSION [--folder DIR]\n"
-            << "         [--conf FILE] [--bind ADDR] [--port N] [--login-reply TEXT]\n"
-            << "         [--log FILE] [--mode MODE] [--fault N=MODE]...\n";
+  std::cerr << "ktcontentserver: " << why << "\n" << kUsage;
   return 2;
 }
 
@@ -192,6 +202,10 @@ int main(int argc, char** argv) {
   Options opt;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
+    if (a == "--help" || a == "-h") {
+      std::cout << kUsage;
+      return 0;
+    }
     if (i + 1 >= argc) return usage(("missing value after " + a).c_str());
     std::string v = argv[++i];
     if (a == "--bind") opt.bind = v;

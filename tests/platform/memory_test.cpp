@@ -263,6 +263,30 @@ TEST_F(MemoryTest, CallbackRaisingAnotherEventIsDeliveredWithinIt) {
   EXPECT_EQ(std::vector<std::string>({"1", "2"}), seenInside);
 }
 
+// While an observer is busy with one raise, another thread's raise returns
+// at once (its subscribers need not wait), and is observed after the first.
+TEST_F(MemoryTest, ARaiseWhileAnObserverIsBusyIsObservedAfterIt) {
+  std::promise<void> held, release;
+  std::future<void> isHeld = held.get_future(), released = release.get_future();
+  std::vector<std::string> seen;
+  int id = robot.memory().addObserver([&](const std::string& key, const AL::ALValue&) {
+    if (key == "first") {
+      held.set_value();
+      released.wait_for(std::chrono::seconds(10));
+    }
+    seen.push_back(key);
+  });
+  std::thread first([this] { robot.memory().raiseEvent("first", 1); });
+  EXPECT_EQ(std::future_status::ready, isHeld.wait_for(std::chrono::seconds(10)));
+  std::future<void> second =
+      std::async(std::launch::async, [this] { robot.memory().raiseEvent("second", 2); });
+  EXPECT_EQ(std::future_status::ready, second.wait_for(std::chrono::seconds(10)));
+  release.set_value();
+  first.join();
+  robot.memory().removeObserver(id);
+  EXPECT_EQ(std::vector<std::string>({"first", "second"}), seen);
+}
+
 TEST_F(MemoryTest, ConcurrentRaisersAndSubscribersLoseNoDelivery) {
   listener("Counted");
   listener("Churn");

@@ -3,6 +3,7 @@
 #ifndef KTPLATFORM_SIMROBOT_H
 #define KTPLATFORM_SIMROBOT_H
 
+#include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -67,7 +68,9 @@ public:
   bool hasData(const std::string& key) const;
   // Subscribers of key as module name and callback, in subscription order.
   std::vector<std::pair<std::string, std::string> > subscribers(const std::string& key) const;
-  // Sees every raised event after its subscribers; returns an id for removal.
+  // Told of every raised event before its subscribers, in the order the
+  // events were stored, though maybe on another raiser's thread; returns an
+  // id for removal.
   int addObserver(const Observer& observer);
   void removeObserver(int id);
 
@@ -75,11 +78,19 @@ private:
   struct Subscription {
     std::string key, module, callback;
   };
+  struct Raised {
+    std::string key;
+    AL::ALValue value;
+    std::vector<Observer> observers;  // those there when it was stored
+  };
   bool stillSubscribed(const Subscription& s) const;
+  void tellObservers();
   std::map<std::string, AL::ALValue> fData;
   std::vector<Subscription> fSubscriptions;
   std::map<int, Observer> fObservers;
   int fNextObserver;
+  std::deque<Raised> fUntold;  // raised, observers not yet told
+  bool fTelling;               // a thread is telling the observers
 };
 
 class Dialog : public Service {
