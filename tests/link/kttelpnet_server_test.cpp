@@ -7,9 +7,7 @@
 #include <sys/wait.h>
 
 #include <fstream>
-#include <sstream>
 #include <string>
-#include <vector>
 
 #include "link_fixture.h"
 
@@ -18,29 +16,21 @@ namespace {
 const std::string kGreeting = "100: Hello! we are connected!\r\n";
 const std::string kPrefix = "100: Received your command with value = ";
 
-int countEntries(const std::string& folder) {
+// Entries of a /proc folder whose second stat field after the name is
+// parent (all processes when parent is 0).
+int countIn(const std::string& folder, pid_t parent = 0) {
   int n = 0;
   DIR* d = opendir(folder.c_str());
-  while (d && readdir(d)) ++n;
-  if (d) closedir(d);
-  return n;
-}
-
-// How many processes have pid as their parent, zombies included.
-int childrenOf(pid_t pid) {
-  int n = 0;
-  DIR* d = opendir("/proc");
-  while (struct dirent* e = readdir(d)) {
-    std::ifstream in(std::string("/proc/") + e->d_name + "/stat");
+  while (struct dirent* e = d ? readdir(d) : nullptr) {
     std::string stat;
-    if (!std::getline(in, stat)) continue;
-    // pid (comm) state ppid ...
-    std::istringstream rest(stat.substr(stat.rfind(')') + 2));
+    std::getline(std::ifstream(folder + "/" + e->d_name + "/stat"), stat);
     char state;
-    pid_t ppid;
-    if (rest >> state >> ppid && ppid == pid) ++n;
+    int ppid = 0;
+    n += !parent || (stat.size() > 2 &&
+                     sscanf(stat.c_str() + stat.rfind(')') + 2, "%c %d", &state, &ppid) == 2 &&
+                     ppid == parent);
   }
-  closedir(d);
+  if (d) closedir(d);
   return n;
 }
 
@@ -58,38 +48,32 @@ protected:
   }
 
   void TearDown() override {
-    if (server > 0) {
-      kill(server, SIGINT);
-      waitpid(server, nullptr, 0);
-    }
+    if (server > 0) kill(server, SIGINT), waitpid(server, nullptr, 0);
     LinkTest::TearDown();
   }
 
   // Connects, sends bytes and returns what came back until the server
-  // closed (or 5 s passed).
-  std::string exchange(const std::string& bytes) {
+  // closed (or 5 s passed); a peer that goes at once when hangUp.
+  std::string exchange(const std::string& bytes, bool hangUp = false) {
     int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     struct sockaddr_in to = {};
     to.sin_family = AF_INET;
     to.sin_port = htons(KTTelpnet::kTelepathyPort);
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     std::string got;
-    if (connect(s, reinterpret_cast<struct sockaddr*>(&to), sizeof to) == 0) {
-      if (!bytes.empty()) send(s, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-      struct pollfd p = {s, POLLIN, 0};
-      char chunk[1024];
-      ssize_t n = 1;
-      while (n > 0 && poll(&p, 1, 5000) == 1 && (n = read(s, chunk, sizeof chunk)) > 0)
-        got.append(chunk, static_cast<size_t>(n));
-    }
+    char chunk[1024];
+    ssize_t n = connect(s, reinterpret_cast<struct sockaddr*>(&to), sizeof to) == 0 && !hangUp;
+    if (n && !bytes.empty()) send(s, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    struct pollfd p = {s, POLLIN, 0};
+    while (n > 0 && poll(&p, 1, 5000) == 1 && (n = read(s, chunk, sizeof chunk)) > 0)
+      got.append(chunk, static_cast<size_t>(n));
     close(s);
     return got;
   }
 
-  std::unique_ptr<KTTelpnet> net;
-  // The event a connection raises, if any.
   bool raised() { return robot.memory().hasData("telepathy_from_127.0.0.1"); }
 
+  std::unique_ptr<KTTelpnet> net;
   pid_t server = -1;
 };
 
@@ -97,6 +81,11 @@ TEST_F(TelepathyServerTest, ASignalLineIsAnsweredAndRaisedOnTheRobot) {
   EXPECT_EQ(kGreeting + kPrefix + "ktvesper:hello\r\n\r\n", exchange("ktvesper:hello\r\n"));
   EXPECT_EQ(AL::ALValue("ktvesper:hello\r\n"), robot.memory().getData("telepathy_from_127.0.0.1"));
   EXPECT_NE(std::string::npos, tailLog().find("ロボットテレパシー  >> Server Start..."));
+
+  // A line too long to echo whole is still raised whole.
+  const std::string line = "ktvesper:" + std::string(469, 'v') + "\r\n";  // 480 bytes
+  EXPECT_EQ(kGreeting + kPrefix + line.substr(0, 469) + "\r\n", exchange(line));
+  EXPECT_EQ(AL::ALValue(line), robot.memory().getData("telepathy_from_127.0.0.1"));
 }
 
 TEST_F(TelepathyServerTest, WhatIsNotAWholeSignalLineGetsTheGreetingOnly) {
@@ -111,23 +100,12 @@ TEST_F(TelepathyServerTest, WhatIsNotAWholeSignalLineGetsTheGreetingOnly) {
   EXPECT_NE(std::string::npos, log.find("ソケットの読み込みがタイムアウトしました： 中止"));
 }
 
-TEST_F(TelepathyServerTest, ALineTooLongToEchoWholeIsStillRaisedWhole) {
-  const std::string line = "ktvesper:" + std::string(469, 'v') + "\r\n";  // 480 bytes
-  std::string reply = exchange(line);
-  ASSERT_EQ(kGreeting.size() + 511, reply.size());
-  EXPECT_EQ(kPrefix + line.substr(0, 469) + "\r\n", reply.substr(kGreeting.size()));
-  EXPECT_EQ(AL::ALValue(line), robot.memory().getData("telepathy_from_127.0.0.1"));
-}
-
-TEST_F(TelepathyServerTest, ATestSignalIsSpokenWithTheSendersAddress) {
+TEST_F(TelepathyServerTest, ATestSignalIsSpokenWithTheSendersAddressAndAFailureEndsCleanly) {
   EXPECT_EQ(kGreeting + kPrefix + "ktvesper:testsignal\r\n\r\n", exchange("ktvesper:testsignal\r\n"));
   EXPECT_FALSE(raised());
-  std::vector<std::string> said = robot.textToSpeech().transcript();
-  EXPECT_EQ("名前を知らない127.0.0.1さんからテレパシーを受けとりました。わたしは、rukoです。",
-            said.empty() ? "" : said.back());
-}
+  EXPECT_EQ(std::vector<std::string>{"名前を知らない127.0.0.1さんからテレパシーを受けとりました。わたしは、rukoです。"},
+            robot.textToSpeech().transcript());
 
-TEST_F(TelepathyServerTest, AnErrorOfTheRobotEndsTheConnectionCleanly) {
   robot.world().setFault("ALTextToSpeech.say", kt::sim::FaultThrow);
   exchange("ktvesper:testsignal\r\n");
   EXPECT_NE(std::string::npos, tailLog().find("テレパシーの処理に失敗しました： 中止 = "));
@@ -136,18 +114,11 @@ TEST_F(TelepathyServerTest, AnErrorOfTheRobotEndsTheConnectionCleanly) {
 
 TEST_F(TelepathyServerTest, AThousandConnectionsLeaveNoZombieAndNoDescriptor) {
   const std::string fds = "/proc/" + std::to_string(server) + "/fd";
-  int before = countEntries(fds);
-  // A peer that goes at once, then a thousand short ones.
-  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  struct sockaddr_in to = {};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(KTTelpnet::kTelepathyPort);
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(0, connect(s, reinterpret_cast<struct sockaddr*>(&to), sizeof to));
-  close(s);
+  int before = countIn(fds);
+  exchange("", true);
   for (int i = 0; i < 1000; ++i) ASSERT_EQ(kGreeting, exchange("nothing\r\n")) << i;
-  EXPECT_TRUE(kt::test::eventually([&] { return childrenOf(server) == 0; }, 10));
-  EXPECT_EQ(before, countEntries(fds));
+  EXPECT_TRUE(kt::test::eventually([&] { return countIn("/proc", server) == 0; }, 10));
+  EXPECT_EQ(before, countIn(fds));
   EXPECT_EQ(0, kill(server, 0));  // still serving
 }
 

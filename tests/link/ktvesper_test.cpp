@@ -82,10 +82,9 @@ TEST_F(VesperTest, ASearchIsRefusedWhileAnotherRuns) {
   EXPECT_EQ(1, started);
 }
 
-TEST_F(VesperTest, ListsAreTheKnownRowsJoinedByColons) {
+TEST_F(VesperTest, ListsJoinTheKnownRowsAndATestSignalNamesAKnownSender) {
   EXPECT_EQ("", text("getNameList"));
   EXPECT_EQ("", text("getRobotList"));
-  EXPECT_EQ(0, vesper->call<int>("getRobotNumber"));
   log.clear();
   vesper->callVoid("initTelepathy");
   EXPECT_EQ((Lines{"接続しているロボット名のリストを返します。", "テレパシーを初期化を終了しました。"}),
@@ -95,27 +94,23 @@ TEST_F(VesperTest, ListsAreTheKnownRowsJoinedByColons) {
   searchHearing({"ktmyprofile:robota:192.168.1.12"});
   EXPECT_EQ("robota", text("getNameList"));
   EXPECT_EQ("robota&192.168.1.12", text("getRobotList"));
+  robot.memory().raiseEvent("testSignalReceived", "192.168.1.12");
+  robot.memory().raiseEvent("testSignalReceived", "192.168.1.50");
+  Lines said = robot.textToSpeech().transcript();
+  ASSERT_GE(said.size(), 2u);
+  EXPECT_EQ((Lines{"robotaさんからテレパシーを受けとりました。わたしは、rukoです。",
+                   "名前を知らない192.168.1.50さんからテレパシーを受けとりました。わたしは、rukoです。"}),
+            Lines(said.end() - 2, said.end()));
+  EXPECT_THROW(vesper->callVoid("testSignalSpeech", std::string("testSignalReceived"), 5,
+                                std::string("KTVesper")),
+               AL::ALError);
+  EXPECT_EQ(said.size(), robot.textToSpeech().transcript().size());
+
   vesper->callVoid("setRobotNumber", std::string("2"));
   searchHearing({"ktmyprofile:robota:192.168.1.12", "ktmyprofile:robotb:192.168.1.13"});
   EXPECT_EQ("robota:robotb", text("getNameList"));
   EXPECT_EQ("robota&192.168.1.12:robotb&192.168.1.13", text("getRobotList"));
   EXPECT_EQ(2, vesper->call<int>("getRobotNumber"));
-}
-
-TEST_F(VesperTest, ATestSignalNamesTheSenderWhenItIsKnown) {
-  vesper->callVoid("setRobotNumber", std::string("1"));
-  searchHearing({"ktmyprofile:robota:192.168.1.12"});
-  robot.memory().raiseEvent("testSignalReceived", "192.168.1.12");
-  robot.memory().raiseEvent("testSignalReceived", "192.168.1.50");
-  Lines said = robot.textToSpeech().transcript();
-  ASSERT_GE(said.size(), 2u);
-  EXPECT_EQ("robotaさんからテレパシーを受けとりました。わたしは、rukoです。", said[said.size() - 2]);
-  EXPECT_EQ("名前を知らない192.168.1.50さんからテレパシーを受けとりました。わたしは、rukoです。",
-            said.back());
-  EXPECT_THROW(vesper->callVoid("testSignalSpeech", std::string("testSignalReceived"), 5,
-                                std::string("KTVesper")),
-               AL::ALError);
-  EXPECT_EQ(said.size(), robot.textToSpeech().transcript().size());
 }
 
 TEST_F(VesperTest, ASignalGoesToTheRobotNamedAfterTheFirstTo) {

@@ -7,6 +7,7 @@
 
 #include <sys/types.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -26,7 +27,6 @@ public:
   // Ends every process left on the network and removes it.
   void down();
 
-  const std::string& name() const { return fName; }
   std::string address(const std::string& robot) const;
   // A command line prefix that runs a program on the robot's network.
   std::vector<std::string> launcher(const std::string& robot) const;
@@ -39,13 +39,12 @@ public:
 
   // Whether this process may make network namespaces; else why not.
   static bool possible(std::string* why);
-  // The script, for running it by hand.
+  // The script that lays the network out.
   static std::string script();
 
 private:
   std::string fName;
-  std::vector<std::string> fRobots;
-  std::vector<std::string> fAddresses;
+  std::map<std::string, std::string> fAddresses;
   int fHome;
   bool fUp;
 };
