@@ -68,8 +68,8 @@ bool waitForPacket(int socket) {
     p.revents = 0;
     int rc = poll(&p, 1, static_cast<int>(left));
     if (rc < 0 && errno == EINTR) continue;
-    if (rc == 0) return false;
-    return true;
+    // A socket that cannot be waited on would only spin until the bound.
+    return rc > 0;
   }
 }
 

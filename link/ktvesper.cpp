@@ -94,6 +94,9 @@ KTVesper::KTVesper(boost::shared_ptr<AL::ALBroker> broker, const std::string& na
     fMemory->subscribeToEvent("FrontTactilTouched", getName(), "searchRobots");
     net = new KTTelpnet(broker, fMemory);
   } catch (...) {
+    // The module is not made: nothing may be left to call it.
+    unsubscribe("testSignalReceived");
+    unsubscribe("FrontTactilTouched");
     delete tts;
     tts = 0;
     throw;

@@ -162,4 +162,14 @@ TEST_F(VesperTest, DestroyingEndsTheServerClosesConnectionsAndLeavesNoSubscripti
   EXPECT_TRUE(robot.memory().subscribers("FrontTactilTouched").empty());
 }
 
+using VesperLoadTest = kt::test::LinkTest;
+
+TEST_F(VesperLoadTest, AModuleThatFailsToLoadLeavesNoSubscriptionAndNoServer) {
+  robot.world().setFault("ALSystem.robotName", kt::sim::FaultThrow);
+  EXPECT_THROW(AL::ALModule::createModule<KTVesper>(broker, "KTVesper"), AL::ALError);
+  EXPECT_TRUE(robot.memory().subscribers("FrontTactilTouched").empty());
+  EXPECT_TRUE(robot.memory().subscribers("testSignalReceived").empty());
+  EXPECT_FALSE(kt::test::portInUse("tcp", KTTelpnet::kTelepathyPort));
+}
+
 }  // namespace
