@@ -3,49 +3,18 @@
 // ctest-timeout: 150
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "robot_harness.h"
-#include "simnet.h"
+#include "vesper_robots.h"
 
 using kt::itest::contains;
 using kt::itest::Process;
 using kt::itest::RobotHarness;
+using kt::itest::VesperRobots;
 
 namespace {
-
-class VesperRobots : public ::testing::Test {
-protected:
-  // Starts one robot per name on the network, named so.
-  void startRobots(const std::vector<std::string>& names) {
-    for (const std::string& name : names) {
-      robots.emplace_back(new RobotHarness);
-      robots.back()->launcher = simnet.launcher(name);
-      ASSERT_TRUE(robots.back()->start({"--name", name, "--load", RobotHarness::library("ktvesper")}))
-          << robots.back()->robotErr();
-    }
-  }
-
-  std::string call(size_t robot, const std::vector<std::string>& args) {
-    std::vector<std::string> all = {"call"};
-    all.insert(all.end(), args.begin(), args.end());
-    kt::itest::Result r = robots[robot]->cli(all, 100);
-    EXPECT_EQ(0, r.status) << r.err;
-    return r.out;
-  }
-
-  // Stops every robot; true when nothing is left running on the network.
-  bool stopAll() {
-    for (auto& r : robots) EXPECT_EQ(0, r->stop()) << r->robotErr();
-    return kt::itest::eventually([&] { return simnet.pids().empty(); }, 10);
-  }
-
-  kt::test::SimNet simnet;
-  std::vector<std::unique_ptr<RobotHarness>> robots;
-};
 
 TEST_F(VesperRobots, ThreeRobotsFindEachOtherAndExchangeSignals) {
   KT_NEED_SIMNET(simnet, "robota", "robotb", "robotc");
@@ -76,17 +45,7 @@ TEST_F(VesperRobots, ThreeRobotsFindEachOtherAndExchangeSignals) {
   }
   for (auto& t : touches) EXPECT_EQ(0, t->wait(90)) << t->err();
   for (size_t i = 0; i < robots.size(); ++i) {
-    std::string names = call(i, {"KTVesper.getNameList"});
-    std::vector<std::string> found;
-    std::string::size_type start = 0, colon;
-    names.pop_back();
-    while ((colon = names.find(':', start)) != std::string::npos) {
-      found.push_back(names.substr(start, colon - start));
-      start = colon + 1;
-    }
-    found.push_back(names.substr(start));
-    std::sort(found.begin(), found.end());
-    EXPECT_EQ((std::vector<std::string>{"robota", "robotb", "robotc"}), found) << i;
+    EXPECT_EQ((std::vector<std::string>{"robota", "robotb", "robotc"}), found(i)) << i;
     EXPECT_TRUE(contains(robots[i]->robotOut(), "says: 自己情報の送信をすべて終了しました。"));
   }
 

@@ -1,0 +1,46 @@
+// Fifty robots on one network: every table full, one robot signals all.
+// ctest-timeout: 150
+// ctest-label: slow
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "vesper_robots.h"
+
+namespace {
+
+using kt::itest::Process;
+using kt::itest::VesperRobots;
+
+TEST_F(VesperRobots, FiftyRobotsFillEveryTableAndOneSignalsAllTheOthers) {
+  std::vector<std::string> names;
+  for (int i = 1; i <= 50; ++i) names.push_back((i < 10 ? "robot0" : "robot") + std::to_string(i));
+  KT_NEED_SIMNET(simnet, names);
+  startRobots(names);
+  std::vector<std::unique_ptr<Process>> running;
+  for (size_t i = 0; i < robots.size(); ++i) {
+    call(i, {"KTVesper.setRobotNumber", "50"});
+    running.push_back(robots[i]->cliAsync({"raise", "FrontTactilTouched", "1.0"}));
+  }
+  for (auto& p : running) EXPECT_EQ(0, p->wait(90)) << p->err();
+  for (size_t i = 0; i < robots.size(); ++i) EXPECT_EQ(names, found(i)) << names[i];
+
+  // robot01 connects to every robot (itself too: fifty, the limit) and
+  // signals the other 49 at once.
+  call(0, {"KTVesper.initTelepathy"});
+  EXPECT_FALSE(kt::itest::contains(robots[0]->robotOut(), "制限を越えました"));
+  running.clear();
+  for (size_t i = 1; i < robots.size(); ++i)
+    running.push_back(robots[0]->cliAsync({"raise", "telepathy_to_" + names[i], "hello"}));
+  for (auto& p : running) EXPECT_EQ(0, p->wait(60)) << p->err();
+  const std::string from = "telepathy_from_" + simnet.address(names[0]);
+  for (size_t i = 1; i < robots.size(); ++i)
+    EXPECT_TRUE(kt::itest::eventually(
+        [&] { return robots[i]->cli({"get", from}).out == "ktvesper:hello\r\n\n"; }, 10))
+        << names[i] << ": " << robots[i]->cli({"get", from}).out;
+  EXPECT_TRUE(stopAll());
+}
+
+}  // namespace
