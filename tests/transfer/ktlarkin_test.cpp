@@ -6,9 +6,13 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <set>
 #include <string>
 #include <vector>
@@ -221,6 +225,23 @@ TEST_F(KTLarkinTest, CreatesTheMissingFoldersOneLevelAtATimeAndFetchesANameListe
             progress());
   EXPECT_EQ((Lines{"getrukoconf\\r\\n", "getTopic:a.top\\r\\n", "getTopic:a.top\\r\\n"}), peer.commands());
   EXPECT_EQ("a.top text\n", root.read(kTopics + "a.top"));
+}
+
+// Whatever has a folder's name is left alone, even a file too large for a
+// 32-bit stat without the large-file interfaces. The test itself uses the
+// 64-bit calls, whatever the build.
+TEST_F(KTLarkinTest, FolderCheckLeavesALargeFileOfThatNameAlone) {
+  const off64_t size = static_cast<off64_t>(3) << 30;
+  const std::string file = root.at("/home/nao/ruko");
+  root.write("/home/nao/ruko", "");
+  if (truncate64(file.c_str(), size) != 0)
+    GTEST_SKIP() << "needs a sparse file of 3 GiB, which this file system refuses: "
+                 << std::strerror(errno);
+  module->checkFolders("ruko");
+  EXPECT_EQ(Lines{}, log.messages("ktlarkin"));
+  struct stat64 st;
+  ASSERT_EQ(0, stat64(file.c_str(), &st));
+  EXPECT_EQ(size, st.st_size);
 }
 
 TEST_F(KTLarkinTest, SessionMustBeThirtyTwoBytesAfterTrimming) {
