@@ -23,6 +23,7 @@
 #include "ktest.h"
 #include "ktlarkin.h"
 #include "ktsocket.h"
+#include "unreadable.h"
 #include "../peers/contentpeer.h"
 #include "../peers/ownnet.h"
 
@@ -225,6 +226,25 @@ TEST_F(KTLarkinTest, CreatesTheMissingFoldersOneLevelAtATimeAndFetchesANameListe
             progress());
   EXPECT_EQ((Lines{"getrukoconf\\r\\n", "getTopic:a.top\\r\\n", "getTopic:a.top\\r\\n"}), peer.commands());
   EXPECT_EQ("a.top text\n", root.read(kTopics + "a.top"));
+}
+
+// The old topics of a topic folder that cannot be read stay, and that is
+// warned about; the transfer goes on.
+TEST_F(KTLarkinTest, UnreadableTopicFolderIsWarnedAboutAndTheTransferGoesOn) {
+  oldFiles();
+  serve({"new.top"}, {"new.top"});
+  ASSERT_TRUE(peer.start());
+  testing::internal::CaptureStderr();
+  {
+    kt::test::UnreadableFolder fault(root.at(kTopics), EOVERFLOW);
+    EXPECT_EQ("SUCCESS", getTopicFiles());
+  }
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(Lines{"フォルダ[ " + kTopics + " ]の読み込みに失敗しました： 中止"},
+            messages(qi::LogLevel_Warning));
+  EXPECT_NE(std::string::npos, err.find(root.at(kTopics) + ": " + std::strerror(EOVERFLOW))) << err;
+  EXPECT_EQ((Lines{".top", "a.TOP", "a.b.top", "new.top", "old.top", "old.top~", "readme"}),
+            topicFolder());
 }
 
 // Whatever has a folder's name is left alone, even a file too large for a
