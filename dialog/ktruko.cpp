@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -287,8 +288,20 @@ std::string KTRuko::getConf() {
 void KTRuko::getFileListInFolder(const char* path) {
   DIR* folder = opendir(path);
   if (!folder) return;
-  struct dirent* entry;
-  while ((entry = readdir(folder)) != 0) filelist.push_back(entry->d_name);
+  // readdir ends both the folder and a read error with 0; errno tells which.
+  // A folder that cannot be read must not pass for one without topics.
+  for (;;) {
+    errno = 0;
+    struct dirent* entry = readdir(folder);
+    if (entry == 0) break;
+    filelist.push_back(entry->d_name);
+  }
+  if (errno != 0) {
+    const int error = errno;
+    KTLOG(qi::LogLevel_Warning) << "フォルダ[ " << path << " ]の読み込みに失敗しました： 中止";
+    errno = error;
+    std::perror(path);
+  }
   closedir(folder);
 }
 

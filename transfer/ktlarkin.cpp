@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -150,8 +151,11 @@ void KTLarkin::deleteFilesInFolder(const char* path) {
   DIR* dir = opendir(ktRobotPath(path).c_str());
   if (dir == 0) return;
   char file[512];
-  struct dirent* entry;
-  while ((entry = readdir(dir)) != 0) {
+  // readdir ends both the folder and a read error with 0; errno tells which.
+  for (;;) {
+    errno = 0;
+    struct dirent* entry = readdir(dir);
+    if (entry == 0) break;
     const char* name = entry->d_name;
     KTLOG(qi::LogLevel_Info) << "ファイル[ " << name << " ]がありました。";
     if (std::strlen(name) <= 4) continue;
@@ -161,6 +165,13 @@ void KTLarkin::deleteFilesInFolder(const char* path) {
     if (n < 0 || n >= static_cast<int>(sizeof(file))) continue;
     unlink(ktRobotPath(file).c_str());
     KTLOG(qi::LogLevel_Info) << "ファイル[ " << file << " ]削除しました。";
+  }
+  // Old topics left in a folder that cannot be read would pass for new ones.
+  if (errno != 0) {
+    const int error = errno;
+    KTLOG(qi::LogLevel_Warning) << "フォルダ[ " << path << " ]の読み込みに失敗しました： 中止";
+    errno = error;
+    std::perror(ktRobotPath(path).c_str());
   }
   closedir(dir);
 }

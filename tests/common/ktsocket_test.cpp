@@ -173,8 +173,10 @@ protected:
 
 TEST_F(SocketOpenTest, ConnectsToADottedAddressAndToAName) {
   KTSocket lines("ktlarkin");
+  const std::string noName = kt::test::localhostMissing();
   for (const char* host : {"127.0.0.1", "localhost"}) {
     SCOPED_TRACE(host);
+    if (!noName.empty() && std::string(host) == "localhost") continue;
     int s = lines.socket_open(host, bindLoopback(5));
     ASSERT_GE(s, 0);
     int accepted = accept(listener, nullptr, nullptr);
@@ -186,6 +188,7 @@ TEST_F(SocketOpenTest, ConnectsToADottedAddressAndToAName) {
     close(s);
   }
   EXPECT_TRUE(log.lines().empty());
+  if (!noName.empty()) GTEST_SKIP() << "connected by address only: " << noName;
 }
 
 // Each failure gives -1, one warning in the caller's category, then the

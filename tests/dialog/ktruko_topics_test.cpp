@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "ktruko_fixture.h"
+#include "unreadable.h"
 
 namespace {
 
@@ -136,6 +139,30 @@ TEST_F(KTRukoTopicsTest, EmptyOrMissingFoldersLoadAndSubscribeNothing) {
   robot.world().clearJournal();
   EXPECT_EQ("", start());
   EXPECT_TRUE(calls("ALDialog.loadTopic").empty());
+}
+
+// A topic folder that cannot be read is warned about, with the system's
+// reason on standard error, never taken for one without topics.
+TEST_F(KTRukoTopicsTest, UnreadableFolderIsWarnedAboutNotTakenAsEmpty) {
+  writeTopic("a.top", "alpha");
+  create();
+  const std::string folder = root.at(kTopics);
+  const std::string warning = "フォルダ[ " + folder + " ]の読み込みに失敗しました： 中止";
+  testing::internal::CaptureStderr();
+  {
+    kt::test::UnreadableFolder fault(folder, EIO);
+    EXPECT_EQ("", proxy->call<std::string>("getTopicList"));
+    EXPECT_TRUE(warned(warning));
+    log.clear();
+    start();
+    EXPECT_TRUE(warned(warning));
+  }
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(std::string::npos, err.find(folder + ": " + std::strerror(EIO) + "\n")) << err;
+  EXPECT_TRUE(calls("ALDialog.loadTopic").empty());
+  log.clear();
+  EXPECT_EQ("a.top,", proxy->call<std::string>("getTopicList"));
+  EXPECT_FALSE(warned(warning));
 }
 
 TEST_F(KTRukoTopicsTest, FailedLoadIsRecordedUnderItsBaseNameAndTheStartGoesOn) {

@@ -142,6 +142,20 @@ int openDescriptors() {
   return n;
 }
 
+std::string localhostMissing() {
+  std::ifstream hosts("/etc/hosts");
+  if (!hosts) return "there is no /etc/hosts to name localhost";
+  std::string line;
+  while (std::getline(hosts, line)) {
+    std::istringstream fields(line.substr(0, line.find('#')));
+    std::string field;
+    fields >> field;  // the address
+    while (fields >> field)
+      if (field == "localhost") return std::string();
+  }
+  return "/etc/hosts does not name localhost";
+}
+
 RobotTest::RobotTest() : broker(robot.broker()) {}
 
 RobotTest::~RobotTest() {

@@ -81,6 +81,10 @@ void removeTree(const std::string& path);
 // Descriptors this process has open, to see that none is left behind.
 int openDescriptors();
 
+// Empty when /etc/hosts names localhost; otherwise why a test that reaches
+// a peer by that name cannot (a bare chroot or container may have no entry).
+std::string localhostMissing();
+
 // A robot with every simulated service, in this process.
 class RobotTest : public ::testing::Test {
 protected:

@@ -102,6 +102,8 @@ TEST_F(KTInetTest, NoServerIsToldOnTheConsoleAndInTheLog) {
   EXPECT_NE(std::string::npos, err.find("\n" + fixed + ": ")) << err;
   EXPECT_EQ((Lines{"ホスト情報を取得できません： 中止", kNoServer}), warnings());
 
+  const std::string noName = kt::test::localhostMissing();
+  if (!noName.empty()) GTEST_SKIP() << "not reached by the name localhost: " << noName;
   setenv("KT_CONTENT_SERVER", "localhost", 1);
   peer.put("ruko.conf", "<config/>");
   ASSERT_TRUE(peer.start());

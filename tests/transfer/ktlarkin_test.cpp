@@ -6,9 +6,13 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <set>
 #include <string>
 #include <vector>
@@ -19,6 +23,7 @@
 #include "ktest.h"
 #include "ktlarkin.h"
 #include "ktsocket.h"
+#include "unreadable.h"
 #include "../peers/contentpeer.h"
 #include "../peers/ownnet.h"
 
@@ -221,6 +226,42 @@ TEST_F(KTLarkinTest, CreatesTheMissingFoldersOneLevelAtATimeAndFetchesANameListe
             progress());
   EXPECT_EQ((Lines{"getrukoconf\\r\\n", "getTopic:a.top\\r\\n", "getTopic:a.top\\r\\n"}), peer.commands());
   EXPECT_EQ("a.top text\n", root.read(kTopics + "a.top"));
+}
+
+// The old topics of a topic folder that cannot be read stay, and that is
+// warned about; the transfer goes on.
+TEST_F(KTLarkinTest, UnreadableTopicFolderIsWarnedAboutAndTheTransferGoesOn) {
+  oldFiles();
+  serve({"new.top"}, {"new.top"});
+  ASSERT_TRUE(peer.start());
+  testing::internal::CaptureStderr();
+  {
+    kt::test::UnreadableFolder fault(root.at(kTopics), EOVERFLOW);
+    EXPECT_EQ("SUCCESS", getTopicFiles());
+  }
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(Lines{"フォルダ[ " + kTopics + " ]の読み込みに失敗しました： 中止"},
+            messages(qi::LogLevel_Warning));
+  EXPECT_NE(std::string::npos, err.find(root.at(kTopics) + ": " + std::strerror(EOVERFLOW))) << err;
+  EXPECT_EQ((Lines{".top", "a.TOP", "a.b.top", "new.top", "old.top", "old.top~", "readme"}),
+            topicFolder());
+}
+
+// Whatever has a folder's name is left alone, even a file too large for a
+// 32-bit stat without the large-file interfaces. The test itself uses the
+// 64-bit calls, whatever the build.
+TEST_F(KTLarkinTest, FolderCheckLeavesALargeFileOfThatNameAlone) {
+  const off64_t size = static_cast<off64_t>(3) << 30;
+  const std::string file = root.at("/home/nao/ruko");
+  root.write("/home/nao/ruko", "");
+  if (truncate64(file.c_str(), size) != 0)
+    GTEST_SKIP() << "needs a sparse file of 3 GiB, which this file system refuses: "
+                 << std::strerror(errno);
+  module->checkFolders("ruko");
+  EXPECT_EQ(Lines{}, log.messages("ktlarkin"));
+  struct stat64 st;
+  ASSERT_EQ(0, stat64(file.c_str(), &st));
+  EXPECT_EQ(size, st.st_size);
 }
 
 TEST_F(KTLarkinTest, SessionMustBeThirtyTwoBytesAfterTrimming) {
