@@ -1,5 +1,6 @@
 #include "ktcommand.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -146,9 +147,26 @@ void KTCommand::setConceptMap() {
     count.insert(std::make_pair(std::string(kCount[i].word), kCount[i].value));
 }
 
+// An entry is read back and run by splitting it at its commas: a field
+// that holds one would shift the others (a label could make a walk a wait).
+static bool holdsComma(const std::string& field, const char* what) {
+  if (field.find(',') == std::string::npos) return false;
+  KTWARN << what << "にカンマがあるので、コマンドを作成しません。 = " << field;
+  return true;
+}
+
+// The longest pause a wait entry can hold: the largest spoken number.
+static int longestWait() {
+  int longest = 0;
+  for (size_t i = 0; i < countOf(kCount); ++i)
+    if (kCount[i].value > longest) longest = kCount[i].value;
+  return longest;
+}
+
 std::string KTCommand::convert(std::vector<std::string> vars) {
   float x = 0, y = 0, theta = 0;
   std::string result;
+  if (vars.size() >= 2 && holdsComma(vars[1], "コマンド名")) return std::string();
 
   if (vars.size() >= 5 && vars[0] == "ktwalk") {
     // Looked up first: an unknown word is remembered even for a bad direction.
@@ -571,6 +589,7 @@ bool KTCommand::process(std::vector<std::string> varname, std::string name) {
   if (keyword == "ktspeak") {
     const std::string title = readText(fMemory, "ktcom_ktspeak_1");
     const std::string words = readText(fMemory, "ktcom_ktspeak_2");
+    if (holdsComma(title, "話す言葉") || holdsComma(words, "話す言葉")) return false;
     commands.push_back("ktcom_ktspeak_1,speak," + title + "," + words);
     return true;
   }
@@ -598,7 +617,8 @@ bool KTCommand::process(std::vector<std::string> varname, std::string name) {
       if (kind == "speak") {
         logSpeaking(field(f, 3));
       } else if (kind == "wait") {
-        int seconds = std::atoi(field(f, 2).c_str());
+        // No entry holds more than ktwait can store; nor may one made otherwise.
+        int seconds = std::min(std::atoi(field(f, 2).c_str()), longestWait());
         if (seconds > 0) qi::os::sleep(static_cast<unsigned int>(seconds));
       } else {
         ktmotion->setMotion(f, dummy);

@@ -69,7 +69,11 @@ double ALValue::number(const char* target) const {
 ALValue::operator bool() const { return number("bool") != 0; }
 ALValue::operator int() const {
   if (fType == TypeInt) return fInt;
-  return static_cast<int>(number("int"));
+  double d = number("int");
+  // Beyond int (or NaN) the cast has no defined result.
+  if (!(d > -2147483649.0 && d < 2147483648.0))
+    throw ALError("ALValue", "convert", "value out of range for int: " + toString());
+  return static_cast<int>(d);
 }
 ALValue::operator float() const {
   if (fType == TypeFloat) return fFloat;

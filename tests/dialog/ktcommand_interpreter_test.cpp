@@ -275,6 +275,18 @@ TEST_F(InterpreterTest, ExecuteRunsTheListInOrder) {
   EXPECT_EQ(1, static_cast<int>(robot.memory().getData("did_ktcom_ktnavi")));
 }
 
+TEST_F(InterpreterTest, NoEntryCanShiftItsFieldsAndNoWaitOutlastsTheLongestWord) {
+  enter();
+  set("ktcom_ktwalk_1", "まえ"), set("ktcom_ktwalk_2", "いち"), set("ktcom_ktwalk_3", "");
+  EXPECT_TRUE(run("ktcom_ktwalk_,wait,2000000000"));
+  EXPECT_TRUE(warned("コマンド名にカンマがあるので、コマンドを作成しません。 = ktcom_ktwalk_,wait,2000000000"));
+  EXPECT_FALSE(say("ktspeak", {"あいさつ", "a,b"}));
+  EXPECT_EQ(0, com->size());
+  com->commands.push_back("x,wait,2000000000");
+  EXPECT_TRUE(run("ktcom_ktexec"));
+  EXPECT_EQ((std::vector<unsigned int>{20}), sleeps.calls());
+}
+
 TEST_F(InterpreterTest, MissingParameterChangesNothing) {
   enter();
   ASSERT_TRUE(say("ktwalk", {"まえ", "いち", ""}));
