@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+const int KTRobot::kTextSize;
+
 KTRobot::KTRobot()
   : socket(-1), ipaddress(new char[kTextSize]), robotName(new char[kTextSize]) {
   // Never read before it is written: start both texts empty.

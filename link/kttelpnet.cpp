@@ -26,6 +26,13 @@ int robo_info_loop = 0;
 time_t CONNECTEDTIME = 0;
 struct tm* now = 0;
 
+// Defined here too: streams and tests take them by reference.
+const int KTTelpnet::kMaxRobots;
+const int KTTelpnet::kLineSize;
+const int KTTelpnet::kTelepathyPort;
+const int KTTelpnet::kDiscoveryPort;
+const int KTTelpnet::kMaxFields;
+const int KTTelpnet::kMaxSignalValue;
 int KTTelpnet::searchLimitMs = KTTelpnet::kSearchLimitSeconds * 1000;
 
 namespace {
