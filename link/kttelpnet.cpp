@@ -291,7 +291,6 @@ void KTTelpnet::recvRobotInfo(int rnum) {
   }
 
   char buf[kPacketSize];
-  char* fields[kMaxFields];
   while (robo_info_loop) {
     ++pass;
     VINFO << "ループスタート loop No. = " << pass;
@@ -302,20 +301,7 @@ void KTTelpnet::recvRobotInfo(int rnum) {
     }
     ssize_t got = recv(broadcast_socket, buf, sizeof buf - 1, MSG_DONTWAIT);
     (void)got;  // the text is what came before the first NUL
-    size_t length = std::strlen(buf);
-    if (length == 0) continue;
-    VINFO << "recv: '" << buf << "' (" << length << ")";
-    if (split(buf, ":", fields) < 3) continue;
-    // A name or an address that the table cannot hold is no robot of ours.
-    if (std::strlen(fields[1]) >= static_cast<size_t>(KTRobot::kTextSize) ||
-        std::strlen(fields[2]) >= static_cast<size_t>(KTRobot::kTextSize))
-      continue;
-    if (checkRobot(fields[1])) continue;
-    KTRobot* row = robots[recognized_robo_number];
-    row->setRobotName(fields[1]);
-    row->setIpaddress(fields[2]);
-    VINFO << "ロボット名 '" << fields[1] << "' (IP: " << fields[2] << ")";
-    ++recognized_robo_number;
+    if (!takeRobotInfo(buf)) continue;
     if (recognized_robo_number == rnum || recognized_robo_number == kMaxRobots) break;
   }
 
@@ -325,6 +311,26 @@ void KTTelpnet::recvRobotInfo(int rnum) {
   searchDeadline = 0;
   VINFO << "指定台数のロボット情報の受信を終了します。受け取った台数 = " << recognized_robo_number;
   tts->callVoid("say", std::string("ロボット情報の受信を終了しました。"));
+}
+
+bool KTTelpnet::takeRobotInfo(char* text) {
+  if (recognized_robo_number >= kMaxRobots) return false;
+  size_t length = std::strlen(text);
+  if (length == 0) return false;
+  VINFO << "recv: '" << text << "' (" << length << ")";
+  char* fields[kMaxFields];
+  if (split(text, ":", fields) < 3) return false;
+  // A name or an address that the table cannot hold is no robot of ours.
+  if (std::strlen(fields[1]) >= static_cast<size_t>(KTRobot::kTextSize) ||
+      std::strlen(fields[2]) >= static_cast<size_t>(KTRobot::kTextSize))
+    return false;
+  if (checkRobot(fields[1])) return false;
+  KTRobot* row = robots[recognized_robo_number];
+  row->setRobotName(fields[1]);
+  row->setIpaddress(fields[2]);
+  VINFO << "ロボット名 '" << fields[1] << "' (IP: " << fields[2] << ")";
+  ++recognized_robo_number;
+  return true;
 }
 
 int KTTelpnet::split(char* str, const char* delim, char** outlist) {

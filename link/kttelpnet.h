@@ -68,6 +68,9 @@ public:
   // Discovery.
   void sendRobotInfo();
   void recvRobotInfo(int rnum);
+  // Records the robot of one received profile text (cut in place) as the
+  // next row; false when it is passed over.
+  bool takeRobotInfo(char* text);
   int split(char* str, const char* delim, char** outlist);
   void timerec();
   // The start-time line that timerec logs, for the local time t.
