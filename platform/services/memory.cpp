@@ -8,7 +8,8 @@ namespace kt {
 namespace sim {
 
 Memory::Memory(boost::shared_ptr<AL::ALBroker> broker, World& world)
-  : Service(broker, "ALMemory", world), fNextObserver(1), fTelling(false) {
+  : Service(broker, "ALMemory", world), fSubscriptionChanges(0), fNextObserver(1),
+    fTelling(false) {
   setModuleDescription("Data store and event bus of the robot.");
   functionName("subscribeToEvent", getName(), "Calls a module's method on each raise of key", 0);
   addParam("name", "event key");
@@ -32,41 +33,65 @@ Memory::Memory(boost::shared_ptr<AL::ALBroker> broker, World& world)
   BIND_METHOD(Memory::getData);
 }
 
+typedef std::unique_lock<std::shared_mutex> Exclusive;
+typedef std::shared_lock<std::shared_mutex> Shared;
+
+// The caller holds the lock alone.
+void Memory::changeSubscriptions(const std::string& key, const Subscriptions& next) {
+  if (next.empty())
+    fSubscriptions.erase(key);
+  else
+    fSubscriptions[key] = std::make_shared<const Subscriptions>(next);
+  fSubscriptionChanges.fetch_add(1);
+}
+
 void Memory::subscribeToEvent(const std::string& key, const std::string& module,
                               const std::string& callback) {
-  Lock lock(fStateMutex);
-  for (size_t i = 0; i < fSubscriptions.size(); ++i) {
-    if (fSubscriptions[i].key == key && fSubscriptions[i].module == module) {
-      fSubscriptions[i].callback = callback;
+  Exclusive lock(fMutex);
+  auto found = fSubscriptions.find(key);
+  Subscriptions next;
+  if (found != fSubscriptions.end()) next = *found->second;
+  for (size_t i = 0; i < next.size(); ++i) {
+    if (next[i].module == module) {
+      if (next[i].callback == callback) return;
+      next[i].callback = callback;
+      changeSubscriptions(key, next);
       return;
     }
   }
-  Subscription s;
-  s.key = key;
-  s.module = module;
-  s.callback = callback;
-  fSubscriptions.push_back(s);
+  next.push_back(Subscription{module, callback});
+  changeSubscriptions(key, next);
 }
 
 void Memory::unsubscribeToEvent(const std::string& key, const std::string& module) {
   {
-    Lock lock(fStateMutex);
-    for (size_t i = 0; i < fSubscriptions.size(); ++i) {
-      if (fSubscriptions[i].key == key && fSubscriptions[i].module == module) {
-        fSubscriptions.erase(fSubscriptions.begin() + i);
-        return;
+    Exclusive lock(fMutex);
+    auto found = fSubscriptions.find(key);
+    if (found != fSubscriptions.end()) {
+      const Subscriptions& now = *found->second;
+      for (size_t i = 0; i < now.size(); ++i) {
+        if (now[i].module == module) {
+          Subscriptions next(now);
+          next.erase(next.begin() + i);
+          changeSubscriptions(key, next);
+          return;
+        }
       }
     }
   }
   SIM_LOG(qi::LogLevel_Info) << "ALMemory: " << module << " is not subscribed to " << key;
 }
 
-bool Memory::stillSubscribed(const Subscription& s) const {
-  Lock lock(fStateMutex);
-  for (size_t i = 0; i < fSubscriptions.size(); ++i)
-    if (fSubscriptions[i].key == s.key && fSubscriptions[i].module == s.module &&
-        fSubscriptions[i].callback == s.callback)
-      return true;
+// Whether s, seen when the event was stored, is subscribed still. While no
+// subscription changed since (the usual case) that needs no lock.
+bool Memory::stillSubscribed(const std::string& key, const Subscription& s,
+                             unsigned long seen) const {
+  if (fSubscriptionChanges.load() == seen) return true;
+  Shared lock(fMutex);
+  auto found = fSubscriptions.find(key);
+  if (found == fSubscriptions.end()) return false;
+  for (const Subscription& now : *found->second)
+    if (now.module == s.module && now.callback == s.callback) return true;
   return false;
 }
 
@@ -77,24 +102,24 @@ bool Memory::stillSubscribed(const Subscription& s) const {
 // observer, waits in the queue for the thread already telling.
 void Memory::tellObservers() {
   {
-    Lock lock(fStateMutex);
+    Exclusive lock(fMutex);
     if (fTelling) return;
     fTelling = true;
   }
   for (;;) {
     Raised event;
     {
-      Lock lock(fStateMutex);
+      Exclusive lock(fMutex);
       if (fUntold.empty()) {
         fTelling = false;
         return;
       }
-      event = fUntold.front();
+      event = std::move(fUntold.front());
       fUntold.pop_front();
     }
-    for (size_t i = 0; i < event.observers.size(); ++i) {
+    for (const Observer& observer : *event.observers) {
       try {
-        event.observers[i](event.key, event.value);
+        observer(event.key, event.value);
       } catch (const std::exception& e) {
         SIM_LOG(qi::LogLevel_Warning) << "ALMemory: an observer failed on " << event.key << ": "
                                       << e.what();
@@ -104,26 +129,35 @@ void Memory::tellObservers() {
 }
 
 void Memory::raiseEvent(const std::string& key, const AL::ALValue& value) {
-  std::vector<Subscription> snapshot;
+  std::shared_ptr<const Subscriptions> subscribed;
+  unsigned long seen;
+  bool untold = false;
   {
-    Lock lock(fStateMutex);
+    Exclusive lock(fMutex);
     fData[key] = value;
-    for (size_t i = 0; i < fSubscriptions.size(); ++i)
-      if (fSubscriptions[i].key == key) snapshot.push_back(fSubscriptions[i]);
-    Raised raised;
-    raised.key = key;
-    raised.value = value;
-    for (std::map<int, Observer>::iterator it = fObservers.begin(); it != fObservers.end(); ++it)
-      raised.observers.push_back(it->second);
-    if (!raised.observers.empty()) fUntold.push_back(raised);
+    auto found = fSubscriptions.find(key);
+    if (found != fSubscriptions.end()) subscribed = found->second;
+    seen = fSubscriptionChanges.load();
+    if (fObserverList) {
+      fUntold.push_back(Raised{key, value, fObserverList});
+      untold = true;
+    }
   }
-  tellObservers();
+  // The queue is empty whenever no thread tells: a raise that queued
+  // nothing has nothing to tell.
+  if (untold) tellObservers();
+  if (!subscribed) return;
   boost::shared_ptr<AL::ALBroker> broker = getParentBroker();
   // Delivered on the raiser's thread, with no lock held: a callback may
-  // raise, subscribe or unsubscribe in turn.
-  for (size_t i = 0; i < snapshot.size(); ++i) {
-    const Subscription& s = snapshot[i];
-    if (!stillSubscribed(s)) continue;
+  // raise, subscribe or unsubscribe in turn. The arguments are built once;
+  // only the subscriber's name changes between callbacks.
+  std::vector<AL::ALValue> args;
+  args.reserve(3);
+  args.push_back(AL::ALValue(key));
+  args.push_back(value);
+  args.push_back(AL::ALValue());
+  for (const Subscription& s : *subscribed) {
+    if (!stillSubscribed(key, s, seen)) continue;
     boost::shared_ptr<AL::ALModuleCore> module = broker ? broker->getModuleByName(s.module)
                                                         : boost::shared_ptr<AL::ALModuleCore>();
     if (!module) {
@@ -136,10 +170,7 @@ void Memory::raiseEvent(const std::string& key, const AL::ALValue& value) {
                                     << s.callback << ", event " << key << " skipped";
       continue;
     }
-    std::vector<AL::ALValue> args;
-    args.push_back(AL::ALValue(key));
-    args.push_back(value);
-    args.push_back(AL::ALValue(s.module));
+    args[2] = AL::ALValue(s.module);
     try {
       module->callMethod(s.callback, args);
     } catch (const std::exception& e) {
@@ -150,42 +181,53 @@ void Memory::raiseEvent(const std::string& key, const AL::ALValue& value) {
 }
 
 void Memory::insertData(const std::string& key, const AL::ALValue& value) {
-  Lock lock(fStateMutex);
+  Exclusive lock(fMutex);
   fData[key] = value;
 }
 
 AL::ALValue Memory::getData(const std::string& key) {
-  Lock lock(fStateMutex);
-  std::map<std::string, AL::ALValue>::const_iterator it = fData.find(key);
-  if (it == fData.end()) throw AL::ALError("ALMemory", "getData", "no data under key " + key);
-  return it->second;
+  Shared lock(fMutex);
+  auto found = fData.find(key);
+  if (found == fData.end()) throw AL::ALError("ALMemory", "getData", "no data under key " + key);
+  return found->second;
 }
 
 bool Memory::hasData(const std::string& key) const {
-  Lock lock(fStateMutex);
+  Shared lock(fMutex);
   return fData.count(key) != 0;
 }
 
 std::vector<std::pair<std::string, std::string> > Memory::subscribers(
     const std::string& key) const {
-  Lock lock(fStateMutex);
+  Shared lock(fMutex);
   std::vector<std::pair<std::string, std::string> > out;
-  for (size_t i = 0; i < fSubscriptions.size(); ++i)
-    if (fSubscriptions[i].key == key)
-      out.push_back(std::make_pair(fSubscriptions[i].module, fSubscriptions[i].callback));
+  auto found = fSubscriptions.find(key);
+  if (found != fSubscriptions.end())
+    for (const Subscription& s : *found->second) out.push_back(std::make_pair(s.module, s.callback));
   return out;
 }
 
+// The caller holds the lock alone.
+static std::shared_ptr<const std::vector<Memory::Observer> > listOf(
+    const std::map<int, Memory::Observer>& observers) {
+  if (observers.empty()) return nullptr;
+  auto list = std::make_shared<std::vector<Memory::Observer> >();
+  for (const auto& o : observers) list->push_back(o.second);
+  return list;
+}
+
 int Memory::addObserver(const Observer& observer) {
-  Lock lock(fStateMutex);
+  Exclusive lock(fMutex);
   int id = fNextObserver++;
   fObservers[id] = observer;
+  fObserverList = listOf(fObservers);
   return id;
 }
 
 void Memory::removeObserver(int id) {
-  Lock lock(fStateMutex);
+  Exclusive lock(fMutex);
   fObservers.erase(id);
+  fObserverList = listOf(fObservers);
 }
 
 }  // namespace sim

@@ -84,13 +84,15 @@ ALValue::operator double() const {
   return number("double");
 }
 
-ALValue::operator std::string() const {
+const std::string& ALValue::asString() const {
   if (fType != TypeString)
     throw ALError("ALValue", "convert",
                   std::string("cannot convert ") + typeName(fType) + " " +
                       toString() + " to string");
   return fString;
 }
+
+ALValue::operator std::string() const { return asString(); }
 
 const ALValue::ALValueArray& ALValue::asArray() const {
   if (fType != TypeArray)

@@ -64,6 +64,8 @@ public:
   void arraySetSize(unsigned int n);
   void arrayPush(const ALValue& v);
   const ALValueArray& asArray() const;
+  // The text itself; throws ALError as the conversion to text does.
+  const std::string& asString() const;
 
   bool operator==(const ALValue& other) const;
   bool operator!=(const ALValue& other) const { return !(*this == other); }

@@ -2,10 +2,14 @@
 #ifndef KTPLATFORM_SIM_MEMORY_H
 #define KTPLATFORM_SIM_MEMORY_H
 
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
+#include <shared_mutex>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -37,18 +41,29 @@ public:
 
 private:
   struct Subscription {
-    std::string key, module, callback;
+    std::string module, callback;
   };
+  // A key's subscriptions and the observers are read at every raise and
+  // change seldom: a raise keeps the list it saw by reference, a change
+  // puts a new list in place.
+  typedef std::vector<Subscription> Subscriptions;
+  typedef std::vector<Observer> Observers;
   struct Raised {
     std::string key;
     AL::ALValue value;
-    std::vector<Observer> observers;  // those there when it was stored
+    std::shared_ptr<const Observers> observers;  // those there when it was stored
   };
-  bool stillSubscribed(const Subscription& s) const;
+  bool stillSubscribed(const std::string& key, const Subscription& s, unsigned long seen) const;
+  void changeSubscriptions(const std::string& key, const Subscriptions& next);
   void tellObservers();
-  std::map<std::string, AL::ALValue> fData;
-  std::vector<Subscription> fSubscriptions;
+
+  // Readers of data share it; a raise, a store or a change holds it alone.
+  mutable std::shared_mutex fMutex;
+  std::unordered_map<std::string, AL::ALValue> fData;
+  std::unordered_map<std::string, std::shared_ptr<const Subscriptions> > fSubscriptions;
+  std::atomic<unsigned long> fSubscriptionChanges;
   std::map<int, Observer> fObservers;
+  std::shared_ptr<const Observers> fObserverList;  // in id order; null when none
   int fNextObserver;
   std::deque<Raised> fUntold;  // raised, observers not yet told
   bool fTelling;               // a thread is telling the observers
