@@ -79,6 +79,8 @@ BENCHMARK(direct)->Arg(1)->Arg(10)->Unit(benchmark::kNanosecond)->Repetitions(9)
 // Keeps the medians, per delivery.
 class Collector : public benchmark::ConsoleReporter {
 public:
+  // Plain text: scripts/bench reads the rows that follow.
+  Collector() : ConsoleReporter(OO_Tabular) {}
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& r : runs) {
       if (r.aggregate_name != "median") continue;

@@ -57,6 +57,7 @@ pid_t startEcho(const std::string& path) {
   pid_t pid = fork();
   if (pid == 0) {
     dieWithParent();
+    prctl(PR_SET_NAME, "echo");
     for (;;) {
       int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
       if (fd < 0) continue;

@@ -50,7 +50,10 @@ void World::record(const std::string& service, const std::string& method,
 
   JournalLock lock(fJournalMutex);
   if (fBlocks.empty() || fBlocks.back().text.size() + line.size() > fBlocks.back().text.capacity()) {
+    // The block dropped last is filled again: a full journal allocates
+    // nothing and touches no new page.
     fBlocks.push_back(Block());
+    fBlocks.back().text.swap(fSpare);
     fBlocks.back().text.reserve(std::max(kBlockBytes, line.size()));
     fBlocks.back().lines = 0;
   }
@@ -60,6 +63,8 @@ void World::record(const std::string& service, const std::string& method,
   while (fBytes > kJournalBytes && fBlocks.size() > 1) {
     fBytes -= fBlocks.front().text.size();
     fDropped += fBlocks.front().lines;
+    fSpare.swap(fBlocks.front().text);
+    fSpare.clear();
     fBlocks.pop_front();
   }
 }
@@ -106,6 +111,7 @@ std::vector<std::string> World::takeJournal(bool clear) {
     c = copy();
     if (clear) {
       std::deque<Block>().swap(fBlocks);
+      std::string().swap(fSpare);
       fBytes = 0;
       fDropped = 0;
     }

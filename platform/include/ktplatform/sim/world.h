@@ -64,6 +64,7 @@ private:
   // a little before it sleeps.
   mutable pthread_mutex_t fJournalMutex;
   std::deque<Block> fBlocks;
+  std::string fSpare;  // the text of the block dropped last
   size_t fBytes;
   unsigned long long fDropped;
 
