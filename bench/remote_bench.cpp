@@ -2,6 +2,7 @@
 // request) against a raw Unix-socket echo of the same request: one client,
 // then 8 clients at once; then the robot's memory after 2 million calls and
 // the cost of asking for its journal.
+#include <sched.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 
@@ -131,32 +132,51 @@ void prepare(const std::string& socket) {
   close(fd);
 }
 
+// One client, then 8, on the robot and on the echo, round by round.
+void compare(const std::string& folder, const char* one, const char* many) {
+  std::string echoPath = folder + "/echo.sock";
+  unlink(echoPath.c_str());
+  pid_t echo = startEcho(echoPath);
+  RobotProcess robot({"libktorrin.so"});
+  prepare(robot.socket());
+  std::vector<double> mine, limit, mineMany, limitMany;
+  for (int r = 0; r < kRounds; ++r) {
+    limit.push_back(oneClient(echoPath));
+    mine.push_back(oneClient(robot.socket()));
+    limitMany.push_back(manyClients(echoPath, kClients, kCallsPerClient));
+    mineMany.push_back(manyClients(robot.socket(), kClients, kCallsPerClient));
+  }
+  double m = median(mine) * 1e6, l = median(limit) * 1e6;
+  row(one, m, l, m / l, "us");
+  note(std::string(one) + ": the robot adds " + std::to_string(m - l) + " us per call");
+  m = median(mineMany);
+  l = median(limitMany);
+  row(many, m, l, m / l, "calls/s");
+  kill(echo, SIGKILL);
+  waitpid(echo, nullptr, 0);
+}
+
 }  // namespace
 
 int main() {
   std::string folder = tempFolder();
-  std::string echoPath = folder + "/echo.sock";
-  pid_t echo = startEcho(echoPath);
   note("request: " + std::to_string(kRequest.size() - 1) + " bytes and a line feed");
-  {
-    RobotProcess robot({"libktorrin.so"});
-    prepare(robot.socket());
-    std::vector<double> mine, limit, mineMany, limitMany;
-    for (int r = 0; r < kRounds; ++r) {
-      limit.push_back(oneClient(echoPath));
-      mine.push_back(oneClient(robot.socket()));
-      limitMany.push_back(manyClients(echoPath, kClients, kCallsPerClient));
-      mineMany.push_back(manyClients(robot.socket(), kClients, kCallsPerClient));
+  compare(folder, "remote_1", "remote_8");
+  // Again with every process on one processor: what is left is the work
+  // of each side, without the cost of waking a thread on another one
+  // (high on a virtual machine whose idle processors sleep).
+  cpu_set_t all, one;
+  sched_getaffinity(0, sizeof all, &all);
+  CPU_ZERO(&one);
+  for (int c = 0; c < CPU_SETSIZE; ++c) {
+    if (CPU_ISSET(c, &all)) {
+      CPU_SET(c, &one);
+      break;
     }
-    double m = median(mine) * 1e6, l = median(limit) * 1e6;
-    row("remote_1", m, l, m / l, "us");
-    note("the robot adds " + std::to_string(m - l) + " us per call");
-    m = median(mineMany);
-    l = median(limitMany);
-    row("remote_8", m, l, m / l, "calls/s");
   }
-  kill(echo, SIGKILL);
-  waitpid(echo, nullptr, 0);
+  sched_setaffinity(0, sizeof one, &one);
+  compare(folder, "remote_1_onecpu", "remote_8_onecpu");
+  sched_setaffinity(0, sizeof all, &all);
 
   // A fresh robot: memory after 2 million calls, then one journal request.
   RobotProcess robot({"libktorrin.so"});

@@ -97,8 +97,9 @@ private:
   int depth;
   static const int kMaxDepth = 256;
 
+  static bool blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
   void skip() {
-    while (p < s.size() && strchr(" \t\r\n", s[p])) ++p;
+    while (p < s.size() && blank(s[p])) ++p;
   }
   bool literal(const char* word) {
     size_t n = strlen(word);
@@ -136,13 +137,15 @@ private:
     if (s[p] != '"') return false;
     ++p;
     while (p < s.size()) {
+      // Runs of characters that need no decoding are taken at once.
+      size_t run = p;
+      while (run < s.size() && plain(static_cast<unsigned char>(s[run]))) ++run;
+      out.append(s, p, run - p);
+      p = run;
+      if (p >= s.size()) break;
       char c = s[p++];
       if (c == '"') return true;
       if (static_cast<unsigned char>(c) < 0x20) return false;
-      if (c != '\\') {
-        out += c;
-        continue;
-      }
       if (p >= s.size()) return false;
       char e = s[p++];
       switch (e) {
@@ -215,20 +218,20 @@ private:
     if (c == '[') {
       if (depth >= kMaxDepth) return false;
       ++p;
-      out = AL::ALValue::array();
+      // Each element is parsed in its place and the whole list is moved
+      // into the value: no subtree is copied on its way up.
+      AL::ALValue::ALValueArray items;
       skip();
       if (p < s.size() && s[p] == ']') {
         ++p;
+        out = AL::ALValue(std::move(items));
         return true;
       }
       for (;;) {
         skip();
-        // Parsed in its place: pushing a finished element would copy its
-        // whole subtree again at every level above it.
-        unsigned int n = out.getSize();
-        out.arraySetSize(n + 1);
+        items.emplace_back();
         ++depth;
-        bool ok = value(out[n]);
+        bool ok = value(items.back());
         --depth;
         if (!ok) return false;
         skip();
@@ -239,6 +242,7 @@ private:
         }
         if (s[p] == ']') {
           ++p;
+          out = AL::ALValue(std::move(items));
           return true;
         }
         return false;

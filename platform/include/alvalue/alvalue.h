@@ -34,6 +34,8 @@ public:
   ALValue(const char* s);
   ALValue(const std::string& s);
   ALValue(const ALValueArray& a);
+  // Takes the elements over instead of copying them.
+  ALValue(ALValueArray&& a);
   ALValue(const std::vector<std::string>& v);
   ALValue(const std::vector<float>& v);
   ALValue(const std::vector<int>& v);
