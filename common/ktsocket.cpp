@@ -176,7 +176,33 @@ bool KTSocket::wait_readable_until(int socket, long long deadlineMs) {
 char* KTSocket::read_line(int socket, char* p) {
   long long deadline = nowMs() + readTimeoutMs;
   int n = 0;
+  bool peek = true;
   while (n < kLineSize - 1) {
+    size_t room = static_cast<size_t>(kLineSize - 1 - n);
+    if (peek) {
+      // Looks at what has come without taking it, then takes the line's
+      // part only: the bytes after its newline stay in the socket.
+      ssize_t r = recv(socket, p + n, room, MSG_PEEK | MSG_DONTWAIT);
+      if (r < 0 && errno == EINTR) continue;
+      if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        if (!wait_readable_until(socket, deadline)) break;
+        continue;
+      }
+      if (r < 0 && errno == ENOTSOCK) {
+        peek = false;  // a pipe or a file: a byte at a time
+        continue;
+      }
+      if (r <= 0) break;
+      const void* newline = std::memchr(p + n, '\n', static_cast<size_t>(r));
+      size_t take = newline ? static_cast<size_t>(static_cast<const char*>(newline) - (p + n)) + 1
+                            : static_cast<size_t>(r);
+      ssize_t got = read(socket, p + n, take);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) break;
+      n += static_cast<int>(got);
+      if (newline && static_cast<size_t>(got) == take) break;
+      continue;
+    }
     if (!wait_readable_until(socket, deadline)) break;
     char c;
     ssize_t r = read(socket, &c, 1);
@@ -190,6 +216,24 @@ char* KTSocket::read_line(int socket, char* p) {
 }
 
 void KTSocket::read_response(int socket, char* p) { read_line(socket, p); }
+
+ssize_t KTSocket::read_some(int socket, char* p, size_t size) {
+  long long deadline = nowMs() + readTimeoutMs;
+  for (;;) {
+    ssize_t r = recv(socket, p, size, MSG_DONTWAIT);
+    if (r >= 0 || errno == EINTR) {
+      if (r >= 0) return r;
+      continue;
+    }
+    if (errno == ENOTSOCK) {
+      if (!wait_readable_until(socket, deadline)) break;
+      return read(socket, p, size);
+    }
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
+    if (!wait_readable_until(socket, deadline)) break;
+  }
+  return -2;
+}
 
 bool KTSocket::send_line(int socket, const char* line) {
   size_t left = std::strlen(line);

@@ -4,6 +4,8 @@
 #ifndef KTSOCKET_H
 #define KTSOCKET_H
 
+#include <sys/types.h>
+
 #include <cstddef>
 
 class KTSocket {
@@ -24,8 +26,8 @@ public:
   // dotted address. Returns a connected descriptor, or -1 with a warning.
   int socket_open(const char* host, int port);
 
-  // Reads up to and including a newline, one byte per read, into p (a
-  // kLineSize buffer) and ends it with NUL. A line of more than
+  // Reads up to and including a newline into p (a kLineSize buffer) and
+  // ends it with NUL; no byte after the newline is taken from the socket. A line of more than
   // kLineSize - 1 bytes is cut there; its rest stays unread in the socket
   // for the next read. End of stream, an error or a time-out end the line
   // early; the read time-out bounds the whole line, so that a peer sending
@@ -42,6 +44,11 @@ public:
   // false after the read time-out of silence (logged, socket shut for
   // reading).
   bool wait_readable(int socket);
+
+  // Reads what has come, up to size bytes, waiting only when nothing has:
+  // as read(), or -2 after the read time-out of silence (logged, socket
+  // shut for reading).
+  ssize_t read_some(int socket, char* p, size_t size);
 
 private:
   bool wait_readable_until(int socket, long long deadlineMs);

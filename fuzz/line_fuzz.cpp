@@ -1,4 +1,4 @@
-// Lines read from a socket one byte at a time: never past the buffer, and,
+// Lines read from a socket: never past the buffer, and,
 // for text without NUL bytes, the lines read back are the bytes sent.
 #include <sys/socket.h>
 #include <unistd.h>

@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -100,31 +99,33 @@ int KTInet::getRemoteFile(const char* command, const char* loginname, const char
 }
 
 int KTInet::inetRecv(int s, char* str, int size) {
-  char chunk[8192];
   int count = 0;
   if (size < 1) return 0;
   KTSocket lines(kCategory);
   for (;;) {
+    // Straight into str; once it is full, one byte more tells that the
+    // file does not fit.
+    char extra;
+    bool full = count == size - 1;
+    ssize_t r = full ? lines.read_some(s, &extra, 1)
+                     : lines.read_some(s, str + count, static_cast<size_t>(size - 1 - count));
     // A file cut short by silence or a broken connection is no file.
-    if (!lines.wait_readable(s)) {
+    if (r == -2) {
       str[0] = '\0';
       return 0;
     }
-    ssize_t r = read(s, chunk, sizeof(chunk));
-    if (r < 0 && errno == EINTR) continue;
     if (r < 0) {
       warn(__FILE__, __FUNCTION__, __LINE__, "ファイル受信中に接続が切れました： 中止");
       str[0] = '\0';
       return 0;
     }
     if (r == 0) break;
-    if (r > size - 1 - count) {
+    if (full) {
       tellConsole("ファイルサイズがバッファサイズを越えました： 中止");
       warn(__FILE__, __FUNCTION__, __LINE__, "ファイルサイズがバッファサイズを越えました： 中止");
       str[0] = '\0';
       return 0;
     }
-    std::memcpy(str + count, chunk, static_cast<size_t>(r));
     count += static_cast<int>(r);
   }
   str[count] = '\0';

@@ -32,22 +32,16 @@ namespace {
 const size_t kMaxPendingEvents = 100000;
 const size_t kMaxPendingBytes = 64u << 20;
 
-std::string textAt(const ALValue& request, unsigned int i) {
+const std::string& textAt(const ALValue& request, unsigned int i) {
   if (i >= request.getSize() || !request[i].isString())
     throw AL::ALError("bad request: field " + std::to_string(i) + " must be a text");
-  return request[i];
+  return request[i].asString();
 }
 
-const ALValue& arrayAt(const ALValue& request, unsigned int i) {
+const ALValue::ALValueArray& arrayAt(const ALValue& request, unsigned int i) {
   if (i >= request.getSize() || !request[i].isArray())
     throw AL::ALError("bad request: field " + std::to_string(i) + " must be an array");
-  return request[i];
-}
-
-std::vector<ALValue> toVector(const ALValue& array) {
-  std::vector<ALValue> out;
-  for (unsigned int i = 0; i < array.getSize(); ++i) out.push_back(array[i]);
-  return out;
+  return request[i].asArray();
 }
 
 struct WatchQueue {
@@ -61,7 +55,7 @@ struct WatchQueue {
 }  // namespace
 
 Server::Server(kt::sim::Robot& robot, const std::string& socketPath)
-  : fRobot(robot), fPath(socketPath), fListen(-1), fStopping(false), fJournalMark(0) {}
+  : fRobot(robot), fPath(socketPath), fListen(-1), fStopping(false) {}
 
 Server::~Server() {
   if (fAcceptor.joinable()) fAcceptor.join();
@@ -192,34 +186,38 @@ bool Server::send(int fd, const std::string& text) {
 
 void Server::serve(int fd) {
   kt::remote::LineReader reader(fd, kt::remote::kMaxRequest);
-  std::string line;
+  std::string line, reply;
   while (reader.readLine(line) == 1) {
     ALValue request;
-    ALValue reply;
     if (!kt::remote::decode(line, request) || !request.isArray() || request.getSize() == 0 ||
         !request[0].isString()) {
-      reply = ALValue::array("error", "bad request: not a JSON array naming an operation");
-    } else if (static_cast<std::string>(request[0]) == "watch") {
+      reply = error("bad request: not a JSON array naming an operation");
+    } else if (request[0].asString() == "watch") {
       try {
-        watch(fd, arrayAt(request, 1));
+        watch(fd, request.getSize() > 1 ? request[1] : ALValue());
       } catch (const std::exception& e) {
-        send(fd, kt::remote::encode(ALValue::array("error", e.what())) + "\n");
+        send(fd, error(e.what()));
       }
       break;
     } else {
       try {
-        reply = ALValue::array("ok", handle(request));
+        // The reply is written as it is built: no value holds it first.
+        reply = "[\"ok\",";
+        if (request[0].asString() == "journal")
+          journal(request.getSize() > 1 && request[1].isBool() && static_cast<bool>(request[1]),
+                  reply);
+        else
+          kt::remote::encodeInto(handle(request), reply);
+        reply += "]\n";
       } catch (const std::exception& e) {
-        reply = ALValue::array("error", e.what());
+        reply = error(e.what());
       }
     }
-    if (!send(fd, kt::remote::encode(reply) + "\n")) break;
+    if (!send(fd, reply)) break;
   }
   if (reader.tooLong())
-    send(fd, kt::remote::encode(ALValue::array("error", "bad request: longer than " +
-                                                            std::to_string(kt::remote::kMaxRequest) +
-                                                            " bytes")) +
-                 "\n");
+    send(fd, error("bad request: longer than " + std::to_string(kt::remote::kMaxRequest) +
+                   " bytes"));
   {
     std::lock_guard<std::mutex> lock(fMutex);
     fConnections.erase(fd);
@@ -229,15 +227,12 @@ void Server::serve(int fd) {
 }
 
 ALValue Server::handle(const ALValue& request) {
-  std::string op = request[0];
-  boost::shared_ptr<AL::ALBroker> broker = fRobot.broker();
-  if (op == "call")
-    return broker->call(textAt(request, 1), textAt(request, 2), toVector(arrayAt(request, 3)));
-  if (op == "calltext") return callText(textAt(request, 1), textAt(request, 2), arrayAt(request, 3));
+  const std::string& op = request[0].asString();
+  const boost::shared_ptr<AL::ALBroker>& broker = fRobot.broker();
+  if (op == "call") return broker->call(textAt(request, 1), textAt(request, 2), arrayAt(request, 3));
+  if (op == "calltext") return callText(textAt(request, 1), textAt(request, 2), request[3]);
   if (op == "modules") return ALValue(broker->getModuleNames());
   if (op == "info") return info(textAt(request, 1));
-  if (op == "journal") return journal(request.getSize() > 1 && request[1].isBool() &&
-                                      static_cast<bool>(request[1]));
   if (op == "fault") {
     std::string target = textAt(request, 1), mode = textAt(request, 2);
     kt::sim::FaultMode m;
@@ -266,23 +261,21 @@ ALValue Server::handle(const ALValue& request) {
 }
 
 ALValue Server::callText(const std::string& module, const std::string& method,
-                         const ALValue& texts) {
-  boost::shared_ptr<AL::ALBroker> broker = fRobot.broker();
+                         const ALValue::ALValueArray& texts) {
+  const boost::shared_ptr<AL::ALBroker>& broker = fRobot.broker();
   boost::shared_ptr<AL::ALModuleCore> target = broker->getModuleByName(module);
-  const AL::ALMethodInfo* bound = 0;
-  if (target)
-    for (const AL::ALMethodInfo& m : target->getMethods())
-      if (m.name == method) bound = &m;
+  const AL::ALMethodInfo* bound = target ? target->findMethod(method) : 0;
   std::vector<ALValue> args;
-  for (unsigned int i = 0; i < texts.getSize(); ++i) {
+  args.reserve(texts.size());
+  for (size_t i = 0; i < texts.size(); ++i) {
     if (!texts[i].isString()) throw AL::ALError("bad request: arguments must be texts");
-    std::string text = texts[i];
-    ALValue v = kt::valueFromArg(text);
+    const std::string& text = texts[i].asString();
     // A text parameter takes the argument as it was written: "007" or a
     // 32-digit session string must not turn into a number first.
+    ALValue v = kt::valueFromArg(text);
     if (bound && i < bound->textParams.size() && bound->textParams[i] && !v.isString())
       v = ALValue(text);
-    args.push_back(v);
+    args.push_back(std::move(v));
   }
   return broker->call(module, method, args);
 }
@@ -300,17 +293,26 @@ ALValue Server::info(const std::string& module) {
   return ALValue::array(target->getName(), target->getModuleDescription(), methods);
 }
 
-ALValue Server::journal(bool clear) {
-  std::lock_guard<std::mutex> lock(fJournalMutex);
-  std::vector<std::string> lines = fRobot.world().journal();
-  if (fJournalMark > lines.size()) fJournalMark = 0;
-  std::vector<std::string> shown(lines.begin() + fJournalMark, lines.end());
-  // Clearing hides exactly what was shown: a call journaled meanwhile stays.
-  if (clear) fJournalMark = lines.size();
-  return ALValue(shown);
+// The lines as a JSON array of texts, appended to out.
+void Server::journal(bool clear, std::string& out) {
+  std::vector<std::string> lines = fRobot.world().takeJournal(clear);
+  size_t bytes = 0;
+  for (const std::string& l : lines) bytes += l.size() + 3;
+  out.reserve(out.size() + bytes + 8);
+  out += '[';
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (i) out += ',';
+    kt::appendJsonText(out, lines[i]);
+  }
+  out += ']';
+}
+
+std::string Server::error(const std::string& text) {
+  return kt::remote::encode(ALValue::array("error", text)) + "\n";
 }
 
 void Server::watch(int fd, const ALValue& patternList) {
+  if (!patternList.isArray()) throw AL::ALError("bad request: field 1 must be an array");
   std::vector<std::string> patterns;
   for (unsigned int i = 0; i < patternList.getSize(); ++i) {
     if (!patternList[i].isString()) throw AL::ALError("bad request: patterns must be texts");

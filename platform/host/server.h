@@ -37,9 +37,10 @@ private:
   void watch(int fd, const AL::ALValue& patterns);
   AL::ALValue handle(const AL::ALValue& request);
   AL::ALValue callText(const std::string& module, const std::string& method,
-                       const AL::ALValue& texts);
+                       const AL::ALValue::ALValueArray& texts);
   AL::ALValue info(const std::string& module);
-  AL::ALValue journal(bool clear);
+  void journal(bool clear, std::string& out);
+  static std::string error(const std::string& text);
 
   kt::sim::Robot& fRobot;
   std::string fPath;
@@ -49,8 +50,6 @@ private:
   std::condition_variable fIdle;
   std::set<int> fConnections;
   bool fStopping;
-  std::mutex fJournalMutex;
-  size_t fJournalMark;  // lines before it were cleared by a client
 };
 
 }  // namespace host

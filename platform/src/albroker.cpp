@@ -3,15 +3,25 @@
 #include <alcommon/almodule.h>
 #include <alcommon/alproxy.h>
 
-#include <unistd.h>
-
 #include <algorithm>
+#include <unordered_map>
+
+#include <ktplatform/processid.h>
 
 namespace AL {
 
-ALBroker::ALBroker(const std::string& name) : fName(name), fOwnerPid(getpid()) {}
+// Names and weak references only: a replaced table keeps no module alive.
+struct ALBroker::Table {
+  std::unordered_map<std::string, boost::weak_ptr<ALModuleCore> > modules;
+};
 
-ALBroker::~ALBroker() {}
+ALBroker::ALBroker(const std::string& name)
+  : fName(name), fOwnerPid(kt::processId()), fTable(new Table()) {}
+
+ALBroker::~ALBroker() {
+  delete fTable.load();
+  for (size_t i = 0; i < fRetired.size(); ++i) delete fRetired[i];
+}
 
 ALBroker::Ptr ALBroker::createBroker(const std::string& name,
                                      boost::shared_ptr<ALBrokerManager> manager) {
@@ -24,6 +34,12 @@ boost::shared_ptr<ALProxy> ALBroker::getProxy(const std::string& name, int optio
   return boost::shared_ptr<ALProxy>(new ALProxy(shared_from_this(), name, options, 0));
 }
 
+void ALBroker::publish() {
+  Table* next = new Table();
+  for (size_t i = 0; i < fModules.size(); ++i) next->modules[fModules[i]->getName()] = fModules[i];
+  fRetired.push_back(fTable.exchange(next));
+}
+
 void ALBroker::registerModule(boost::shared_ptr<ALModuleCore> module) {
   std::lock_guard<std::mutex> lock(fMutex);
   for (size_t i = 0; i < fModules.size(); ++i)
@@ -31,6 +47,7 @@ void ALBroker::registerModule(boost::shared_ptr<ALModuleCore> module) {
       throw ALError(fName, "registerModule", "a module named " + module->getName() +
                                                  " is already registered");
   fModules.push_back(module);
+  publish();
 }
 
 void ALBroker::unregisterModule(const std::string& name) {
@@ -41,6 +58,7 @@ void ALBroker::unregisterModule(const std::string& name) {
       if (fModules[i]->getName() == name) {
         released = fModules[i];
         fModules.erase(fModules.begin() + i);
+        publish();
         break;
       }
     }
@@ -49,10 +67,9 @@ void ALBroker::unregisterModule(const std::string& name) {
 }
 
 boost::shared_ptr<ALModuleCore> ALBroker::getModuleByName(const std::string& name) const {
-  std::lock_guard<std::mutex> lock(fMutex);
-  for (size_t i = 0; i < fModules.size(); ++i)
-    if (fModules[i]->getName() == name) return fModules[i];
-  return boost::shared_ptr<ALModuleCore>();
+  const Table* table = fTable.load(std::memory_order_acquire);
+  auto found = table->modules.find(name);
+  return found == table->modules.end() ? boost::shared_ptr<ALModuleCore>() : found->second.lock();
 }
 
 bool ALBroker::isModulePresent(const std::string& name) const {
@@ -67,7 +84,7 @@ std::vector<std::string> ALBroker::getModuleNames() const {
 }
 
 bool ALBroker::isForeignProcess() const {
-  return getpid() != fOwnerPid;
+  return kt::processId() != fOwnerPid;
 }
 
 void ALBroker::setForwarder(const Forwarder& forwarder) {
@@ -97,6 +114,7 @@ void ALBroker::shutdown() {
       if (fModules.empty()) break;
       last = fModules.back();
       fModules.pop_back();
+      publish();
     }
     last.reset();
   }

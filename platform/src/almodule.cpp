@@ -50,10 +50,15 @@ void ALModuleCore::bindPending(int arity,
   fMethods.push_back(fPending);
 }
 
-bool ALModuleCore::isMethodBound(const std::string& method) const {
+const ALMethodInfo* ALModuleCore::findMethod(const std::string& method) const {
+  // Names are unique: binding a name again replaces the method.
   for (size_t i = 0; i < fMethods.size(); ++i)
-    if (fMethods[i].name == method) return true;
-  return false;
+    if (fMethods[i].name == method) return &fMethods[i];
+  return 0;
+}
+
+bool ALModuleCore::isMethodBound(const std::string& method) const {
+  return findMethod(method) != 0;
 }
 
 ALValue ALModuleCore::callMethod(const std::string& method, const std::vector<ALValue>& args) {
@@ -61,9 +66,7 @@ ALValue ALModuleCore::callMethod(const std::string& method, const std::vector<AL
 }
 
 ALValue ALModuleCore::invokeBound(const std::string& method, const std::vector<ALValue>& args) {
-  const ALMethodInfo* info = 0;
-  for (size_t i = 0; i < fMethods.size(); ++i)
-    if (fMethods[i].name == method) info = &fMethods[i];
+  const ALMethodInfo* info = findMethod(method);
   if (!info) throw ALError(fName, method, "no such method");
   if (static_cast<int>(args.size()) != info->arity) {
     std::ostringstream os;

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
+#include <utility>
 
 namespace AL {
 
@@ -26,6 +27,8 @@ ALValue::ALValue(const std::string& s)
   : fType(TypeString), fBool(false), fInt(0), fFloat(0), fString(s) {}
 ALValue::ALValue(const ALValueArray& a)
   : fType(TypeArray), fBool(false), fInt(0), fFloat(0), fArray(a) {}
+ALValue::ALValue(ALValueArray&& a)
+  : fType(TypeArray), fBool(false), fInt(0), fFloat(0), fArray(std::move(a)) {}
 
 template <typename T>
 static ALValue::ALValueArray toArray(const std::vector<T>& v) {
@@ -84,13 +87,15 @@ ALValue::operator double() const {
   return number("double");
 }
 
-ALValue::operator std::string() const {
+const std::string& ALValue::asString() const {
   if (fType != TypeString)
     throw ALError("ALValue", "convert",
                   std::string("cannot convert ") + typeName(fType) + " " +
                       toString() + " to string");
   return fString;
 }
+
+ALValue::operator std::string() const { return asString(); }
 
 const ALValue::ALValueArray& ALValue::asArray() const {
   if (fType != TypeArray)

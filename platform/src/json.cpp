@@ -1,5 +1,6 @@
 #include <ktplatform/json.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -8,49 +9,61 @@
 
 namespace kt {
 
-static void escape(const std::string& s, std::string& out) {
+static bool plain(unsigned char c) { return c >= 0x20 && c != '"' && c != '\\'; }
+
+void appendJsonText(std::string& out, const std::string& s) {
   out += '"';
-  for (size_t i = 0; i < s.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
+  size_t i = 0;
+  while (i < s.size()) {
+    // Runs of characters that need no escape are copied at once.
+    size_t run = i;
+    while (run < s.size() && plain(static_cast<unsigned char>(s[run]))) ++run;
+    out.append(s, i, run - i);
+    if (run == s.size()) break;
+    unsigned char c = static_cast<unsigned char>(s[run]);
     switch (c) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;
       case '\n': out += "\\n"; break;
       case '\r': out += "\\r"; break;
       case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
+      default: {
+        char buf[8];
+        snprintf(buf, sizeof buf, "\\u%04x", c);
+        out += buf;
+      }
     }
+    i = run + 1;
   }
   out += '"';
 }
 
-static void write(const AL::ALValue& v, std::string& out) {
+void appendJson(std::string& out, const AL::ALValue& v) {
   switch (v.getType()) {
     case AL::ALValue::TypeInvalid: out += "null"; break;
     case AL::ALValue::TypeBool: out += static_cast<bool>(v) ? "true" : "false"; break;
-    case AL::ALValue::TypeInt:
+    case AL::ALValue::TypeInt: {
+      char buf[16];
+      std::to_chars_result r = std::to_chars(buf, buf + sizeof buf, static_cast<int>(v));
+      out.append(buf, r.ptr);
+      break;
+    }
     case AL::ALValue::TypeFloat: {
       float f = v;
-      if (v.isFloat() && !std::isfinite(f)) {
+      if (!std::isfinite(f)) {
         out += "null";
       } else {
         out += v.toString();
       }
       break;
     }
-    case AL::ALValue::TypeString: escape(static_cast<std::string>(v), out); break;
+    case AL::ALValue::TypeString: appendJsonText(out, v.asString()); break;
     case AL::ALValue::TypeArray: {
       out += '[';
-      for (unsigned int i = 0; i < v.getSize(); ++i) {
+      const AL::ALValue::ALValueArray& items = v.asArray();
+      for (size_t i = 0; i < items.size(); ++i) {
         if (i) out += ',';
-        write(v[i], out);
+        appendJson(out, items[i]);
       }
       out += ']';
       break;
@@ -60,7 +73,7 @@ static void write(const AL::ALValue& v, std::string& out) {
 
 std::string toJson(const AL::ALValue& value) {
   std::string out;
-  write(value, out);
+  appendJson(out, value);
   return out;
 }
 
@@ -84,8 +97,9 @@ private:
   int depth;
   static const int kMaxDepth = 256;
 
+  static bool blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
   void skip() {
-    while (p < s.size() && strchr(" \t\r\n", s[p])) ++p;
+    while (p < s.size() && blank(s[p])) ++p;
   }
   bool literal(const char* word) {
     size_t n = strlen(word);
@@ -123,13 +137,15 @@ private:
     if (s[p] != '"') return false;
     ++p;
     while (p < s.size()) {
+      // Runs of characters that need no decoding are taken at once.
+      size_t run = p;
+      while (run < s.size() && plain(static_cast<unsigned char>(s[run]))) ++run;
+      out.append(s, p, run - p);
+      p = run;
+      if (p >= s.size()) break;
       char c = s[p++];
       if (c == '"') return true;
       if (static_cast<unsigned char>(c) < 0x20) return false;
-      if (c != '\\') {
-        out += c;
-        continue;
-      }
       if (p >= s.size()) return false;
       char e = s[p++];
       switch (e) {
@@ -202,20 +218,20 @@ private:
     if (c == '[') {
       if (depth >= kMaxDepth) return false;
       ++p;
-      out = AL::ALValue::array();
+      // Each element is parsed in its place and the whole list is moved
+      // into the value: no subtree is copied on its way up.
+      AL::ALValue::ALValueArray items;
       skip();
       if (p < s.size() && s[p] == ']') {
         ++p;
+        out = AL::ALValue(std::move(items));
         return true;
       }
       for (;;) {
         skip();
-        // Parsed in its place: pushing a finished element would copy its
-        // whole subtree again at every level above it.
-        unsigned int n = out.getSize();
-        out.arraySetSize(n + 1);
+        items.emplace_back();
         ++depth;
-        bool ok = value(out[n]);
+        bool ok = value(items.back());
         --depth;
         if (!ok) return false;
         skip();
@@ -226,6 +242,7 @@ private:
         }
         if (s[p] == ']') {
           ++p;
+          out = AL::ALValue(std::move(items));
           return true;
         }
         return false;

@@ -1,5 +1,6 @@
 #include <qi/log.hpp>
 
+#include <ktplatform/processid.h>
 #include <ktplatform/robotroot.h>
 
 #include <fcntl.h>
@@ -49,12 +50,12 @@ std::atomic<int> gOffsetPid(0);
 long utcOffset(time_t now) {
   long hour = static_cast<long>(now / 3600);
   int pid = gOffsetPid.load();
-  if (gOffsetHour.load() == hour || (pid != 0 && pid != getpid())) return gOffset.load();
+  if (gOffsetHour.load() == hour || (pid != 0 && pid != kt::processId())) return gOffset.load();
   struct tm tmv;
   if (!localtime_r(&now, &tmv)) return gOffset.load();
   gOffset.store(tmv.tm_gmtoff);
   gOffsetHour.store(hour);
-  gOffsetPid.store(getpid());
+  gOffsetPid.store(kt::processId());
   return tmv.tm_gmtoff;
 }
 

@@ -27,21 +27,23 @@ static std::string describe(int e) {
 
 std::string defaultSocketPath() { return robotRoot() + "/var/run/ktrobot.sock"; }
 
-static void encodeInto(const AL::ALValue& v, std::string& out) {
+void encodeInto(const AL::ALValue& v, std::string& out) {
   if (v.isArray()) {
     out += '[';
-    for (unsigned int i = 0; i < v.getSize(); ++i) {
+    const AL::ALValue::ALValueArray& items = v.asArray();
+    for (size_t i = 0; i < items.size(); ++i) {
       if (i) out += ',';
-      encodeInto(v[i], out);
+      encodeInto(items[i], out);
     }
     out += ']';
     return;
   }
-  std::string text = toJson(v);
+  size_t start = out.size();
+  appendJson(out, v);
   // "1" would come back as an int.
-  if (v.isFloat() && text != "null" && text.find_first_of(".eE") == std::string::npos)
-    text += ".0";
-  out += text;
+  if (v.isFloat() && out.compare(start, std::string::npos, "null") != 0 &&
+      out.find_first_of(".eE", start) == std::string::npos)
+    out += ".0";
 }
 
 std::string encode(const AL::ALValue& value) {

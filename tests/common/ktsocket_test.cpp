@@ -16,6 +16,7 @@
 
 #include "ktest.h"
 #include "ktsocket.h"
+#include "shorttimeouts.h"
 #include "../peers/ownnet.h"
 
 namespace {
@@ -108,21 +109,24 @@ TEST_F(LineReaderTest, LineEndsAtItsNewlineAtTheBufferAtTheEndOfStreamOrOnAnErro
 }
 
 TEST_F(LineReaderTest, SilentPeerIsGivenUpAfterTheReadTimeOut) {
+  // The time-out every reader has unless a test shortens it.
+  EXPECT_EQ(20000, KTSocket::readTimeoutMs);
+  kt::test::ShortTimeOuts shortened(1000);
   Pair p;
   sendText(p.writer(), "par");
   auto begin = std::chrono::steady_clock::now();
   lines.read_line(p.reader(), buf);
   double waited = secondsSince(begin);
   EXPECT_STREQ("par", buf);
-  EXPECT_GE(waited, KTSocket::kReadTimeoutSeconds - 1);
-  EXPECT_LT(waited, KTSocket::kReadTimeoutSeconds + 5);
+  EXPECT_GE(waited, shortened.seconds() - 0.01);
+  EXPECT_LT(waited, shortened.seconds() + 5);
   EXPECT_TRUE(log.has(qi::LogLevel_Warning, "ktlarkin", kTimedOut));
 
   // The connection is finished with: a later line ends at once.
   send(p.writer(), "late\n", 5, MSG_NOSIGNAL);
   begin = std::chrono::steady_clock::now();
   EXPECT_STREQ("", lines.read_line(p.reader(), buf));
-  EXPECT_LT(secondsSince(begin), 2);
+  EXPECT_LT(secondsSince(begin), shortened.seconds() / 2);
 }
 
 TEST_F(LineReaderTest, WritingToAClosedPeerFailsWithoutEndingTheProcess) {
@@ -258,6 +262,9 @@ TEST_F(SocketOpenTest, ServerThatNeverAnswersIsGivenUpAfterTheConnectTimeOut) {
     queued.push_back(q);
   }
 
+  // The time-out every connect has unless a test shortens it.
+  EXPECT_EQ(10000, KTSocket::connectTimeoutMs);
+  kt::test::ShortTimeOuts shortened(500);
   KTSocket lines("ktlarkin");
   testing::internal::CaptureStderr();
   auto begin = std::chrono::steady_clock::now();
@@ -265,8 +272,8 @@ TEST_F(SocketOpenTest, ServerThatNeverAnswersIsGivenUpAfterTheConnectTimeOut) {
   double waited = secondsSince(begin);
   expectSystemErrorAfterWarning(testing::internal::GetCapturedStderr(), kNoConnect,
                                 "connect: Connection timed out");
-  EXPECT_GE(waited, KTSocket::kConnectTimeoutSeconds - 1);
-  EXPECT_LT(waited, KTSocket::kConnectTimeoutSeconds + 5);
+  EXPECT_GE(waited, shortened.seconds() - 0.01);
+  EXPECT_LT(waited, shortened.seconds() + 5);
   for (int q : queued) close(q);
 }
 

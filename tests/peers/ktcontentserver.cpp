@@ -29,7 +29,6 @@
 #include <iostream>
 #include <map>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -122,11 +121,16 @@ private:
     } else {
       return std::nullopt;
     }
-    std::ifstream in(file, std::ios::binary);
+    // Read once into the text that is sent.
+    std::ifstream in(file, std::ios::binary | std::ios::ate);
     if (!in) return std::nullopt;
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    std::streamoff size = in.tellg();
+    if (size < 0) return std::nullopt;
+    std::string bytes(static_cast<size_t>(size), '\0');
+    in.seekg(0);
+    in.read(&bytes[0], size);
+    bytes.resize(static_cast<size_t>(in.gcount()));
+    return bytes;
   }
 
   bool waitReadable() {
@@ -145,17 +149,20 @@ private:
     }
   }
 
+  // A line of at most 4096 bytes; what came after it waits in pending.
   std::optional<std::string> readLine() {
-    std::string line;
-    char c;
-    while (line.size() < 4096) {
+    size_t newline;
+    while ((newline = pending.find('\n')) == std::string::npos && pending.size() < 4096) {
       if (!waitReadable()) break;
-      ssize_t r = read(fd, &c, 1);
+      char chunk[4096];
+      ssize_t r = read(fd, chunk, sizeof(chunk));
       if (r < 0 && errno == EINTR) continue;
       if (r <= 0) break;
-      line += c;
-      if (c == '\n') break;
+      pending.append(chunk, static_cast<size_t>(r));
     }
+    size_t end = newline < 4096 ? newline + 1 : std::min<size_t>(pending.size(), 4096);
+    std::string line = pending.substr(0, end);
+    pending.erase(0, end);
     if (line.empty()) return std::nullopt;
     record(line);
     return line;
@@ -194,6 +201,7 @@ private:
   int number;
   const Options& opt;
   std::string mode;
+  std::string pending;
 };
 
 }  // namespace

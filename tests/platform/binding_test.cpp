@@ -97,6 +97,20 @@ TEST_F(BindingTest, FailuresRaiseALError) {
   EXPECT_THROW(AL::ALModule::createModule<Sample>(broker, "Sample"), AL::ALError);
 }
 
+// Lookups read the broker's table of names without a lock: a module that
+// leaves is no longer found, and one registered again under its name is.
+TEST_F(BindingTest, AModuleGoneOrRegisteredAgainIsFoundAsItIsNow) {
+  boost::shared_ptr<Sample> first = AL::ALModule::createModule<Sample>(broker, "Sample");
+  broker->unregisterModule("Sample");
+  EXPECT_FALSE(broker->isModulePresent("Sample"));
+  EXPECT_THROW(AL::ALProxy(broker, "Sample", 0, 0), AL::ALError);
+  boost::shared_ptr<Sample> second = AL::ALModule::createModule<Sample>(broker, "Sample");
+  AL::ALProxy(broker, "Sample", 0, 0).callVoid("append", "again");
+  EXPECT_EQ("", first->last);
+  EXPECT_EQ("again!", second->last);
+  EXPECT_TRUE(broker->isModulePresent("ALMemory"));
+}
+
 TEST_F(BindingTest, BoundVirtualRunsTheOverride) {
   boost::shared_ptr<Derived> d = AL::ALModule::createModule<Derived>(broker, "Derived");
   EXPECT_EQ(10, d->inits);

@@ -66,6 +66,31 @@ TEST_F(ServicesTest, MemoryCallsAreJournaledToo) {
             journal());
 }
 
+// The journal keeps the newest calls within its bound and says how many
+// older ones it dropped; taking it with clear forgets exactly what it gave.
+TEST_F(ServicesTest, JournalKeepsTheNewestCallsWithinItsBound) {
+  AL::ALProxy speech = proxy("ALTextToSpeech");
+  std::string words(4000, 'w');
+  size_t made = kt::sim::World::kJournalBytes / words.size() + 100;
+  for (size_t i = 0; i < made; ++i) speech.callVoid("say", words + std::to_string(i));
+  auto line = [&](size_t i) { return "ALTextToSpeech.say [\"" + words + std::to_string(i) + "\"]"; };
+  Lines kept = journal();
+  ASSERT_GT(kept.size(), 2u);
+  size_t dropped = std::stoul(kept[0].substr(1));
+  EXPECT_EQ("(" + std::to_string(dropped) + " older calls dropped)", kept[0]);
+  EXPECT_EQ(made, dropped + kept.size() - 1);
+  EXPECT_EQ(line(dropped), kept[1]);
+  EXPECT_EQ(line(made - 1), kept.back());
+  size_t bytes = 0;
+  for (size_t i = 1; i < kept.size(); ++i) bytes += kept[i].size() + 1;
+  EXPECT_LE(bytes, kt::sim::World::kJournalBytes);
+
+  EXPECT_EQ(kept, robot.world().takeJournal(true));
+  EXPECT_TRUE(journal().empty());
+  speech.callVoid("say", std::string("after"));
+  EXPECT_EQ(Lines{"ALTextToSpeech.say [\"after\"]"}, journal());
+}
+
 // ---------------------------------------------------------------- faults
 
 TEST_F(ServicesTest, FaultThrowRaisesALErrorWithoutActing) {

@@ -104,6 +104,25 @@ TEST_F(KTOrrinTest, FollowsTheNewestLinesOfTheTailFile) {
   EXPECT_EQ(std::vector<std::string>(4, "システムモジュールを初期化しました"), log.messages("ktorrin"));
 }
 
+// The file passes through a fixed buffer: lines cut by its edges, lines
+// longer than it, and many lines before the newest 40.
+TEST_F(KTOrrinTest, LongFilesAndLongLinesGiveTheSameNewestLines) {
+  std::string wide(700000, 'w');
+  const std::pair<std::string, std::string> cases[] = {
+      {numbered(1, 100000), numbered(99961, 100000)},
+      {wide + "\n" + numbered(1, 39), wide + "\n" + numbered(1, 39)},
+      {numbered(1, 50) + wide, numbered(12, 50) + wide + "\n"},
+      {numbered(1, 60000) + wide + "\r\n\n", numbered(59963, 60000) + wide + "\r\n\n"},
+  };
+  for (const auto& c : cases) {
+    orrin.callVoid("init");
+    install(c.first);
+    std::string got = getRobotLog();
+    EXPECT_TRUE(got == c.second) << got.size() << " bytes, not " << c.second.size();
+    EXPECT_EQ("", getRobotLog());
+  }
+}
+
 // Concurrent callers share one read position: together they return every
 // line once. Batches stay within the 40-line window and each is consumed
 // before the next, so no line may be skipped.

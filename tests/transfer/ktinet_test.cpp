@@ -18,6 +18,7 @@
 #include "ktest.h"
 #include "ktinet.h"
 #include "ktsocket.h"
+#include "shorttimeouts.h"
 #include "../peers/contentpeer.h"
 #include "../peers/ownnet.h"
 
@@ -128,10 +129,11 @@ TEST_F(KTInetTest, LineBreaksInTheLoginOrCommandAreRefusedBeforeConnecting) {
 TEST_F(KTInetTest, StalledFileIsGivenUpAfterTheReadTimeOut) {
   ASSERT_TRUE(peer.start({"--mode", "stall"}));
   std::vector<char> buf(1000);
+  kt::test::ShortTimeOuts shortened(500);
   auto begin = std::chrono::steady_clock::now();
   EXPECT_EQ(0, fetch("getTopic:a.top", buf));
   EXPECT_LT(std::chrono::steady_clock::now() - begin,
-            std::chrono::seconds(KTSocket::kReadTimeoutSeconds + 5));
+            std::chrono::duration<double>(shortened.seconds() + 5));
   EXPECT_EQ((Lines{"ソケットの読み込みがタイムアウトしました： 中止", kNoFile}), warnings());
 }
 

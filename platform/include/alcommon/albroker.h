@@ -2,8 +2,8 @@
 #ifndef AL_ALBROKER_H
 #define AL_ALBROKER_H
 
+#include <atomic>
 #include <functional>
-#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -62,11 +62,19 @@ public:
   boost::weak_ptr<ALBrokerManager> fBrokerManager;
 
 private:
+  struct Table;
+  void publish();
+
   std::string fName;
   int fOwnerPid;
   Forwarder fForwarder;
+  // Registration changes under the lock; lookups read the published table
+  // of names without one, so that callers never wait on each other.
   mutable std::mutex fMutex;
   std::vector<boost::shared_ptr<ALModuleCore> > fModules;
+  std::atomic<const Table*> fTable;
+  // Tables replaced since: a lookup may still be reading one.
+  std::vector<const Table*> fRetired;
 };
 
 }  // namespace AL

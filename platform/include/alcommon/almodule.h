@@ -42,6 +42,20 @@ template <typename A> struct Arg {
   static A pass(Stored& s) { return s; }
 };
 
+// Text and values taken by const reference are passed from the received
+// value itself, not copied first.
+template <> struct Arg<const std::string&> {
+  typedef const std::string* Stored;
+  static Stored convert(const ALValue& v, ALModuleCore*) { return &v.asString(); }
+  static const std::string& pass(Stored s) { return *s; }
+};
+
+template <> struct Arg<const ALValue&> {
+  typedef const ALValue* Stored;
+  static Stored convert(const ALValue& v, ALModuleCore*) { return &v; }
+  static const ALValue& pass(Stored s) { return *s; }
+};
+
 template <> struct Arg<const char*> {
   typedef std::string Stored;
   static Stored convert(const ALValue& v, ALModuleCore*) {
@@ -116,7 +130,7 @@ public:
   ALModuleCore(boost::shared_ptr<ALBroker> broker, const std::string& name);
   virtual ~ALModuleCore();
 
-  std::string getName() const { return fName; }
+  const std::string& getName() const { return fName; }
   boost::shared_ptr<ALBroker> getParentBroker() const { return fBroker.lock(); }
 
   void setModuleDescription(const std::string& description);
@@ -147,6 +161,8 @@ public:
   // Calls a bound method with arguments converted to its declared types.
   virtual ALValue callMethod(const std::string& method, const std::vector<ALValue>& args);
   bool isMethodBound(const std::string& method) const;
+  // The bound method of that name, or null.
+  const ALMethodInfo* findMethod(const std::string& method) const;
   const std::vector<ALMethodInfo>& getMethods() const { return fMethods; }
 
   virtual void init() {}

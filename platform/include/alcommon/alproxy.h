@@ -30,6 +30,10 @@ void packArgs(std::vector<ALValue>& out, const T& first, const Rest&... rest) {
   out.push_back(ALValue(first));
   packArgs(out, rest...);
 }
+template <typename... A> void pack(std::vector<ALValue>& out, const A&... args) {
+  out.reserve(sizeof...(A));
+  packArgs(out, args...);
+}
 }  // namespace detail
 
 class ALProxy {
@@ -41,13 +45,13 @@ public:
 
   template <typename R, typename... A> R call(const std::string& method, const A&... args) {
     std::vector<ALValue> packed;
-    detail::packArgs(packed, args...);
+    detail::pack(packed, args...);
     return detail::ProxyResult<R>::from(genericCall(method, packed));
   }
 
   template <typename... A> void callVoid(const std::string& method, const A&... args) {
     std::vector<ALValue> packed;
-    detail::packArgs(packed, args...);
+    detail::pack(packed, args...);
     genericCall(method, packed);
   }
 

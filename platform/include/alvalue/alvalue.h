@@ -34,6 +34,8 @@ public:
   ALValue(const char* s);
   ALValue(const std::string& s);
   ALValue(const ALValueArray& a);
+  // Takes the elements over instead of copying them.
+  ALValue(ALValueArray&& a);
   ALValue(const std::vector<std::string>& v);
   ALValue(const std::vector<float>& v);
   ALValue(const std::vector<int>& v);
@@ -64,6 +66,8 @@ public:
   void arraySetSize(unsigned int n);
   void arrayPush(const ALValue& v);
   const ALValueArray& asArray() const;
+  // The text itself; throws ALError as the conversion to text does.
+  const std::string& asString() const;
 
   bool operator==(const ALValue& other) const;
   bool operator!=(const ALValue& other) const { return !(*this == other); }

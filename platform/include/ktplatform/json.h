@@ -10,6 +10,10 @@ namespace kt {
 
 // none is null; floats in their shortest text; texts escaped.
 std::string toJson(const AL::ALValue& value);
+// The same text, appended to out.
+void appendJson(std::string& out, const AL::ALValue& value);
+// text as a JSON string, appended to out.
+void appendJsonText(std::string& out, const std::string& text);
 // False when text is not one complete JSON value (objects are not values here).
 bool parseJson(const std::string& text, AL::ALValue& out);
 // A valid JSON text as its value, anything else as the text itself.

@@ -43,6 +43,8 @@ const size_t kMaxRequest = 1u << 20;
 std::string defaultSocketPath();
 
 std::string encode(const AL::ALValue& value);
+// The same text, appended to out.
+void encodeInto(const AL::ALValue& value, std::string& out);
 bool decode(const std::string& line, AL::ALValue& out);
 
 // Whether key matches pattern: equal, or pattern ends in "*" and key
