@@ -293,6 +293,8 @@ int main(int argc, char** argv) {
   std::string error;
   if (!server->listen(error)) {
     say(2, "ktrobot: " + error);
+    delete server;
+    delete robot;
     return 1;
   }
   gListenFd = server->listeningSocket();

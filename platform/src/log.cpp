@@ -26,8 +26,15 @@ std::atomic<int> gContext(defaultContext);
 typedef std::vector<std::pair<std::string, logFuncHandler> > HandlerList;
 
 // Readers never lock, so that a process forked while another thread logs can
-// still log. Lists replaced by a writer are leaked: a reader may hold one.
+// still log. Lists replaced by a writer are kept, reachable, for good: a
+// reader may still hold one.
 std::atomic<const HandlerList*> gHandlers(new HandlerList());
+std::vector<const HandlerList*>* gRetired = new std::vector<const HandlerList*>();
+
+void replaceHandlers(const HandlerList* next) {
+  gRetired->push_back(gHandlers.load());
+  gHandlers.store(next);
+}
 std::mutex gWriterMutex;
 
 const char* shortName(LogLevel level) {
@@ -194,12 +201,12 @@ unsigned int addLogHandler(const std::string& name, logFuncHandler handler) {
   for (size_t i = 0; i < next->size(); ++i) {
     if ((*next)[i].first == name) {
       (*next)[i].second = handler;
-      gHandlers.store(next);
+      replaceHandlers(next);
       return static_cast<unsigned int>(i);
     }
   }
   next->push_back(std::make_pair(name, handler));
-  gHandlers.store(next);
+  replaceHandlers(next);
   return static_cast<unsigned int>(next->size() - 1);
 }
 
@@ -209,7 +216,7 @@ void removeLogHandler(const std::string& name) {
   const HandlerList* cur = gHandlers.load();
   for (size_t i = 0; i < cur->size(); ++i)
     if ((*cur)[i].first != name) next->push_back((*cur)[i]);
-  gHandlers.store(next);
+  replaceHandlers(next);
 }
 
 LogStream::LogStream(LogLevel level, const char* file, const char* function, int line,

@@ -6,9 +6,24 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
+#include <mutex>
+#include <vector>
 
 namespace {
 std::atomic<kt::SleepHook*> gHook(nullptr);
+// Replaced hooks are kept, reachable, for good: a pause may still run one.
+std::mutex gHookMutex;
+std::vector<kt::SleepHook*>* gRetiredHooks = new std::vector<kt::SleepHook*>();
+
+// KT_SLEEP_SCALE, a factor in (0, 1] read once at load, shortens every pause
+// of a simulated robot for tests that would otherwise wait real seconds.
+double readScale() {
+  const char* text = std::getenv("KT_SLEEP_SCALE");
+  double scale = text ? std::strtod(text, 0) : 1.0;
+  return scale > 0 && scale <= 1.0 ? scale : 1.0;
+}
+const double gScale = readScale();
 
 void realSleep(unsigned int milliseconds) {
   struct timespec ts;
@@ -21,8 +36,9 @@ void realSleep(unsigned int milliseconds) {
 
 namespace kt {
 void setSleepHook(const SleepHook& hook) {
-  // Old hooks are leaked on purpose: a pause may still be running one.
-  gHook.store(hook ? new SleepHook(hook) : nullptr);
+  std::lock_guard<std::mutex> lock(gHookMutex);
+  kt::SleepHook* old = gHook.exchange(hook ? new SleepHook(hook) : nullptr);
+  if (old) gRetiredHooks->push_back(old);
 }
 }  // namespace kt
 
@@ -35,7 +51,7 @@ void sleep(unsigned int seconds) {
     (*hook)(seconds);
     return;
   }
-  realSleep(seconds * 1000);
+  realSleep(static_cast<unsigned int>(seconds * 1000 * gScale));
 }
 
 void msleep(unsigned int milliseconds) { realSleep(milliseconds); }

@@ -85,10 +85,11 @@ TEST(RemoteLineReader, ALineLongerThanTheLimitEndsTheReading) {
 }
 
 // Plays the robot on a socket of its own: records each request line and
-// answers with the reply given.
+// answers with the reply given, fixed before its thread starts.
 class FakeRobot {
 public:
-  explicit FakeRobot(const std::string& path) : fPath(path) {
+  explicit FakeRobot(const std::string& path, const std::string& answer = "[\"ok\",null]")
+    : reply(answer), fPath(path) {
     fListen = socket(AF_UNIX, SOCK_STREAM, 0);
     struct sockaddr_un addr = {};
     addr.sun_family = AF_UNIX;
@@ -121,7 +122,7 @@ public:
     std::lock_guard<std::mutex> lock(fMutex);
     return fRequests;
   }
-  std::string reply = "[\"ok\",null]";
+  const std::string reply;
 
 private:
   std::string fPath;
@@ -145,8 +146,7 @@ protected:
 };
 
 TEST_F(ForwarderTest, AChildsProxyCallsGoOverTheSocketAndTheParentsStayLocal) {
-  FakeRobot fake(socketPath());
-  fake.reply = "[\"ok\",\"from the robot\"]";
+  FakeRobot fake(socketPath(), "[\"ok\",\"from the robot\"]");
   kt::remote::installForwarder(broker, socketPath());
   AL::ALProxy speech(broker, "ALTextToSpeech", 0, 0);
   boost::shared_ptr<AL::ALMemoryProxy> memory =

@@ -72,6 +72,26 @@ private:
   bool fHadPrevious;
 };
 
+// The sanitizer this build runs under: "address" (with undefined behaviour),
+// "thread", or "" for none.
+inline const char* sanitizer() {
+#if defined(__SANITIZE_ADDRESS__)
+  return "address";
+#elif defined(__SANITIZE_THREAD__)
+  return "thread";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  return "address";
+#elif __has_feature(thread_sanitizer)
+  return "thread";
+#else
+  return "";
+#endif
+#else
+  return "";
+#endif
+}
+
 // Polls cond every 10 ms until it holds or the seconds have passed.
 bool eventually(const std::function<bool()>& cond, double seconds);
 

@@ -1,4 +1,5 @@
-// Fifty robots on one network: every table full, one robot signals all.
+// The robot link at its real pace: a search that nobody answers, and fifty
+// robots on one network, every table full, one robot signalling all.
 // ctest-timeout: 150
 // ctest-label: slow
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 
 namespace {
 
+using kt::itest::contains;
 using kt::itest::Process;
 using kt::itest::VesperRobots;
 
@@ -40,6 +42,26 @@ TEST_F(VesperRobots, FiftyRobotsFillEveryTableAndOneSignalsAllTheOthers) {
     EXPECT_TRUE(kt::itest::eventually(
         [&] { return robots[i]->cli({"get", from}).out == "ktvesper:hello\r\n\n"; }, 10))
         << names[i] << ": " << robots[i]->cli({"get", from}).out;
+  EXPECT_TRUE(stopAll());
+}
+
+TEST_F(VesperRobots, ASearchThatNobodyAnswersEndsAfterSixtySeconds) {
+  KT_NEED_SIMNET(simnet, "robota");
+  startRobots({"robota"});
+  double start = kt::itest::now();
+  std::unique_ptr<Process> touch = robots[0]->cliAsync({"raise", "FrontTactilTouched", "1.0"});
+  // Six packets five seconds apart: the sender is done after about 30 s.
+  const std::string sent = "robota says: 自己情報の送信をすべて終了しました。\n";
+  ASSERT_TRUE(robots[0]->robot().waitFor([&] { return contains(robots[0]->robotOut(), sent); }, 45));
+  EXPECT_GE(kt::itest::now() - start, 29.0);
+  EXPECT_EQ(0, touch->wait(45)) << touch->err();
+  double took = kt::itest::now() - start;
+  EXPECT_GE(took, 59.0);
+  EXPECT_LT(took, 75.0);
+  EXPECT_TRUE(contains(robots[0]->robotOut(), "robota says: ロボット情報の受信を終了しました。\n"));
+  EXPECT_TRUE(contains(robots[0]->tailLog(), "時間がきたので、ロボット情報の受信を終了します。"));
+  // It heard only itself.
+  EXPECT_EQ("robota\n", call(0, {"KTVesper.getNameList"}));
   EXPECT_TRUE(stopAll());
 }
 
