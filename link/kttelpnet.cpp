@@ -80,19 +80,17 @@ bool waitForPacket(int socket) {
   }
 }
 
-// The discovery port, bound on every address; -1 when it cannot be had.
+// The discovery port, bound on every address. A socket that cannot be made
+// or bound receives nothing: the search then ends at its bound.
 int openDiscoverySocket() {
   int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (s < 0) return -1;
   struct sockaddr_in addr;
   std::memset(&addr, 0, sizeof addr);
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_ANY);
   addr.sin_port = htons(KTTelpnet::kDiscoveryPort);
-  if (bind(s, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr) != 0) {
-    close(s);
-    return -1;
-  }
+  if (s < 0 || bind(s, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr) != 0)
+    VWARN << "ロボット情報の受信ポートを開けません。";
   return s;
 }
 
@@ -284,11 +282,6 @@ void KTTelpnet::recvRobotInfo(int rnum) {
   timerec();
   int pass = 0;
   robo_info_loop = 1;
-  if (broadcast_socket < 0) {
-    // Nothing can arrive: waiting out the bound would only hold the caller.
-    VWARN << "ロボット情報の受信ソケットを開けません： 中止";
-    robo_info_loop = 0;
-  }
 
   char buf[kPacketSize];
   while (robo_info_loop) {
@@ -426,6 +419,7 @@ bool KTTelpnet::initServer() {
       prctl(PR_SET_PDEATHSIG, SIGKILL);
       if (getppid() != self) _exit(0);
       signal(SIGCHLD, SIG_DFL);
+      signal(SIGPIPE, SIG_IGN);
       char ip[INET_ADDRSTRLEN] = "";
       inet_ntop(AF_INET, &peer.sin_addr, ip, sizeof ip);
       serveConnection(c, ip);
@@ -530,13 +524,9 @@ bool KTTelpnet::sendSignal(char* robotName, std::string signal) {
     VWARN << "送付する値が長すぎます： 中止 = " << signal.size() << "バイト";
     return false;
   }
-  char command[kLineSize];
-  char value[kLineSize];
-  char send_buf[kLineSize];
-  KTRobot::copyText(command, sizeof command, kModuleLiteral);
-  KTRobot::copyText(value, sizeof value, signal.c_str());
   // At most 500 bytes of value: the line always fits.
-  std::string line = std::string(command) + ":" + value + "\r\n";
+  char send_buf[kLineSize];
+  std::string line = std::string(kModuleLiteral) + ":" + signal + "\r\n";
   KTRobot::copyText(send_buf, sizeof send_buf, line.c_str());
   VINFO << "次のコマンドを送付します。 send_buf = " << send_buf;
   KTSocket(kCategory).send_line(s, send_buf);

@@ -1,5 +1,6 @@
 #include "ktvesper.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <vector>
 
 #include <qi/log.hpp>
 
@@ -49,6 +51,21 @@ struct Reaper {
 };
 
 // A name holds at most 255 bytes: the event name fits its 512 bytes.
+// A process forked from the robot holds a copy of every descriptor the robot
+// had open: it closes them, so that it keeps nothing of the robot's open (a
+// connection the robot closes is then closed for its peer too).
+void closeInherited() {
+  DIR* d = opendir("/proc/self/fd");
+  if (d == 0) return;
+  std::vector<int> open;
+  while (struct dirent* e = readdir(d)) {
+    int fd = std::atoi(e->d_name);
+    if (fd > 2 && fd != dirfd(d)) open.push_back(fd);
+  }
+  closedir(d);
+  for (size_t i = 0; i < open.size(); ++i) close(open[i]);
+}
+
 std::string eventFor(const char* robotName) { return std::string("telepathy_to_") + robotName; }
 
 std::string join(NameRows rows, int n) {
@@ -108,6 +125,7 @@ KTVesper::KTVesper(boost::shared_ptr<AL::ALBroker> broker, const std::string& na
     // The telepathy server process: it never returns into the module.
     signal(SIGINT, SIG_DFL);
     if (getppid() != robot) _exit(0);
+    closeInherited();
     try {
       net->initServer();
     } catch (...) {
@@ -119,15 +137,17 @@ KTVesper::KTVesper(boost::shared_ptr<AL::ALBroker> broker, const std::string& na
 
 KTVesper::~KTVesper() {
   unsubscribe("testSignalReceived");
+  // Nothing may call into this module once it is gone: no touch may start a
+  // search from here on either.
+  unsubscribe("FrontTactilTouched");
   net->serverStop();
   stopServer();
   try {
     disconnectAllRobots();
   } catch (const std::exception& e) {
     VWARN << "接続ロボットを開放できません： 中止 = " << e.what();
+    net->disconnectAllRobots();
   }
-  // Nothing may call into this module once it is gone.
-  unsubscribe("FrontTactilTouched");
   std::set<std::string> left;
   {
     std::lock_guard<std::mutex> lock(eventsMutex);
@@ -272,6 +292,7 @@ void KTVesper::searchRobots(const std::string& name, const AL::ALValue& val,
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != robot) _exit(0);
     signal(SIGPIPE, SIG_IGN);
+    closeInherited();
     try {
       net->sendRobotInfo();
     } catch (const std::exception& e) {

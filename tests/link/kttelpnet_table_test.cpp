@@ -127,6 +127,18 @@ TEST_F(TelpnetTest, ASearchWithoutEnoughRobotsEndsAtItsBound) {
   EXPECT_EQ(0, robo_info_loop);
   EXPECT_FALSE(kt::test::portInUse("udp", KTTelpnet::kDiscoveryPort));
 
+  // A port someone else holds: nothing is heard until the bound.
+  int holder = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  struct sockaddr_in any = {};
+  any.sin_family = AF_INET;
+  any.sin_port = htons(KTTelpnet::kDiscoveryPort);
+  ASSERT_EQ(0, bind(holder, reinterpret_cast<struct sockaddr*>(&any), sizeof any));
+  net->recvRobotInfo(1);
+  close(holder);
+  EXPECT_TRUE(log.has(qi::LogLevel_Warning, "ktvesper", "ロボット情報の受信ポートを開けません。"));
+  EXPECT_EQ("時間がきたので、ロボット情報の受信を終了します。", log.messages("ktvesper").end()[-2]);
+  EXPECT_EQ(0, net->getRobotNumber());
+
   struct tm t = {};
   t.tm_year = 2026 - 1900, t.tm_mon = 2, t.tm_mday = 7, t.tm_hour = 9, t.tm_min = 5, t.tm_sec = 3;
   char line[KTTelpnet::kLineSize];

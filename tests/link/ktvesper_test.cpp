@@ -150,9 +150,9 @@ TEST_F(VesperTest, DestroyingEndsTheServerClosesConnectionsAndLeavesNoSubscripti
 
   const std::string unsubscribe = "ALMemory.unsubscribeToEvent ";
   EXPECT_EQ((Lines{unsubscribe + "[\"testSignalReceived\",\"KTVesper\"]",
+                   unsubscribe + "[\"FrontTactilTouched\",\"KTVesper\"]",
                    unsubscribe + "[\"telepathy_to_robota\",\"KTVesper\"]",
-                   unsubscribe + "[\"telepathy_to_robotb\",\"KTVesper\"]",
-                   unsubscribe + "[\"FrontTactilTouched\",\"KTVesper\"]"}),
+                   unsubscribe + "[\"telepathy_to_robotb\",\"KTVesper\"]"}),
             calls("ALMemory.unsubscribeToEvent"));
   EXPECT_EQ(before, kt::test::openDescriptors());
   EXPECT_FALSE(kt::test::portInUse("tcp", KTTelpnet::kTelepathyPort));
