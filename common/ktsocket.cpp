@@ -227,7 +227,9 @@ ssize_t KTSocket::read_some(int socket, char* p, size_t size) {
     }
     if (errno == ENOTSOCK) {
       if (!wait_readable_until(socket, deadline)) break;
-      return read(socket, p, size);
+      ssize_t got = read(socket, p, size);
+      if (got < 0 && errno == EINTR) continue;
+      return got;
     }
     if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
     if (!wait_readable_until(socket, deadline)) break;

@@ -230,7 +230,8 @@ ALValue Server::handle(const ALValue& request) {
   const std::string& op = request[0].asString();
   const boost::shared_ptr<AL::ALBroker>& broker = fRobot.broker();
   if (op == "call") return broker->call(textAt(request, 1), textAt(request, 2), arrayAt(request, 3));
-  if (op == "calltext") return callText(textAt(request, 1), textAt(request, 2), request[3]);
+  if (op == "calltext")
+    return callText(textAt(request, 1), textAt(request, 2), arrayAt(request, 3));
   if (op == "modules") return ALValue(broker->getModuleNames());
   if (op == "info") return info(textAt(request, 1));
   if (op == "fault") {

@@ -41,6 +41,10 @@ void World::record(const std::string& service, const std::string& method,
   line.assign(service);
   line += '.';
   line += method;
+  // One entry a line: a name that holds a line break (any caller may name
+  // a method) is written with it escaped.
+  for (size_t i = 0; i < line.size(); ++i)
+    if (line[i] == '\n') line.replace(i, 1, "\\n");
   line += " [";
   for (size_t i = 0; i < args.size(); ++i) {
     if (i) line += ',';

@@ -15,8 +15,8 @@ void renew() { gPid.store(getpid(), std::memory_order_relaxed); }
 // fork. The handler only asks the kernel: it takes no lock.
 struct ForkHandler {
   ForkHandler() {
-    renew();
     pthread_atfork(0, 0, renew);
+    renew();
   }
 } gForkHandler;
 

@@ -260,12 +260,16 @@ TEST(KtrobotClients, HugeMalformedTruncatedAndAbandonedRequestsLeaveTheRobotServ
     // Each bad line gets an error and the connection goes on.
     for (const char* bad : {"", "not json", "{}", "[]", "[1]", "[\"call\"]",
                             "[\"call\",\"ALMemory\",\"getData\",\"k\"]", "[\"info\",5]",
+                            "[\"calltext\",\"ALMemory\",\"getData\"]",
                             "[\"frobnicate\"]", "\"\\ud800\"",
                             "[\"fault\",\"ALMotion\",\"throw\"]", "[[[[[[[[[[[[[[",
                             "[\"watch\",[]]"}) {
       ASSERT_TRUE(client.send(std::string(bad) + "\n")) << bad;
       std::string reply = client.reply();
       EXPECT_EQ(0u, reply.find("[\"error\",")) << bad << " -> " << reply;
+      if (std::string(bad).find("calltext") != std::string::npos) {
+        EXPECT_TRUE(contains(reply, "field 3 must be an array")) << reply;
+      }
     }
   }
   {

@@ -18,6 +18,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -121,6 +122,9 @@ private:
     } else {
       return std::nullopt;
     }
+    // Only a regular file is served: a folder's size reads as huge.
+    struct stat st;
+    if (stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
     // Read once into the text that is sent.
     std::ifstream in(file, std::ios::binary | std::ios::ate);
     if (!in) return std::nullopt;

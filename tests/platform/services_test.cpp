@@ -45,12 +45,14 @@ TEST_F(ServicesTest, JournalHasOneLinePerCallWithJsonArguments) {
   proxy("ALRobotPosture").call<bool>("goToPosture", "StandInit", 0.4);
   proxy("ALMotion").call<bool>("getExternalCollisionProtectionEnabled", "Move");
   EXPECT_THROW(proxy("ALDialog").call<std::string>("loadTopic", "/no/such.top"), AL::ALError);
+  // A method name a caller made up stays one entry.
+  EXPECT_THROW(proxy("ALMotion").callVoid("wake\nUp"), AL::ALError);
 
   EXPECT_EQ(Lines({"ALMotion.moveTo [0.5,0,0.2]", "ALMotion.wakeUp []",
                    "ALTextToSpeech.say [\"こんにちは \\\"ruko\\\"\\n\"]",
                    "ALRobotPosture.goToPosture [\"StandInit\",0.4]",
                    "ALMotion.getExternalCollisionProtectionEnabled [\"Move\"]",
-                   "ALDialog.loadTopic [\"/no/such.top\"]"}),
+                   "ALDialog.loadTopic [\"/no/such.top\"]", "ALMotion.wake\\nUp []"}),
             journal());
   EXPECT_EQ(Lines({"ALMotion.moveTo [0.5,0,0.2]"}), calls("ALMotion.moveTo"));
 
