@@ -32,6 +32,8 @@ void convert(const AL::ALValue& v) {
     for (unsigned int i = 0; i < v.getSize(); ++i) convert(v[i]);
 }
 
+kt::host::Server* gServer = 0;
+
 std::string startRobot() {
   kt::fuzz::ownNetwork();
   boost::shared_ptr<AL::ALBroker> broker = kt::fuzz::robot().broker();
@@ -41,10 +43,15 @@ std::string startRobot() {
   AL::ALModule::createModule<KTLarkin>(broker, "KTLarkin");
   AL::ALModule::createModule<KTOrrin>(broker, "KTOrrin");
   std::string path = kt::fuzz::root() + "/robot.sock";
-  kt::host::Server* server = new kt::host::Server(kt::fuzz::robot(), path);
+  gServer = new kt::host::Server(kt::fuzz::robot(), path);
   std::string error;
-  if (!server->listen(error)) abort();
-  server->start();
+  if (!gServer->listen(error)) abort();
+  gServer->start();
+  // Its clients' threads end with it, before the process looks for leaks.
+  atexit([] {
+    gServer->stop(5000);
+    delete gServer;
+  });
   return path;
 }
 
