@@ -18,7 +18,7 @@
 #include <ktplatform/simrobot.h>
 #include <qi/log.hpp>
 
-#include "../tests/peers/ownnet.h"
+#include "../tests/support/ownnet.h"
 #include "bench.h"
 #include "ktlarkin.h"
 

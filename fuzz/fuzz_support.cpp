@@ -1,18 +1,15 @@
 #include "fuzz_support.h"
 
 #include <ftw.h>
-#include <net/if.h>
-#include <sched.h>
 #include <stdlib.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
 
 #include <ktplatform/sleephook.h>
 #include <qi/log.hpp>
+
+#include "../tests/support/ownnet.h"
 
 namespace kt {
 namespace fuzz {
@@ -56,17 +53,12 @@ void settle() { robot().world().clearJournal(); }
 void ownNetwork() {
   static bool entered = false;
   if (entered) return;
-  int s = -1;
-  struct ifreq ifr;
-  std::memset(&ifr, 0, sizeof ifr);
-  std::strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
-  if (unshare(CLONE_NEWNET) != 0 || (s = socket(AF_INET, SOCK_DGRAM, 0)) < 0 ||
-      ioctl(s, SIOCGIFFLAGS, &ifr) != 0 || (ifr.ifr_flags |= IFF_UP, ioctl(s, SIOCSIFFLAGS, &ifr)) != 0) {
+  std::string why;
+  if (!kt::test::enterOwnNetwork(&why)) {
     // 77: skipped, for the replay test of a user who is not root.
-    std::perror("skipped: this target needs a network namespace of its own (run it as root)");
+    std::fprintf(stderr, "skipped: this target %s\n", why.c_str());
     _exit(77);
   }
-  close(s);
   entered = true;
 }
 

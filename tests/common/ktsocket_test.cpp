@@ -17,7 +17,7 @@
 #include "ktest.h"
 #include "ktsocket.h"
 #include "shorttimeouts.h"
-#include "../peers/ownnet.h"
+#include "ownnet.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #include "robot_harness.h"
-#include "../peers/contentpeer.h"
-#include "../peers/ownnet.h"
+#include "contentpeer.h"
+#include "ownnet.h"
 
 namespace {
 

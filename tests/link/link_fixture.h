@@ -19,7 +19,7 @@
 
 #include <ktplatform/remote.h>
 
-#include "../peers/ownnet.h"
+#include "ownnet.h"
 #include "kttelpnet.h"
 #include "ktsocket.h"
 #include "ktest.h"

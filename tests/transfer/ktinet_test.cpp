@@ -19,8 +19,8 @@
 #include "ktinet.h"
 #include "ktsocket.h"
 #include "shorttimeouts.h"
-#include "../peers/contentpeer.h"
-#include "../peers/ownnet.h"
+#include "contentpeer.h"
+#include "ownnet.h"
 
 namespace {
 

@@ -25,8 +25,8 @@
 #include "ktsocket.h"
 #include "shorttimeouts.h"
 #include "unreadable.h"
-#include "../peers/contentpeer.h"
-#include "../peers/ownnet.h"
+#include "contentpeer.h"
+#include "ownnet.h"
 
 namespace {
 
