@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -18,30 +19,9 @@
 
 #include <qi/log.hpp>
 
+#include "ktsys.h"
+
 namespace {
-
-long long nowMs() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-// poll() for one event until the deadline, restarted after signals with
-// the time that is left. Returns poll's result; 0 on time-out.
-int pollUntil(int socket, short events, long long deadline, short* revents) {
-  for (;;) {
-    long long left = deadline - nowMs();
-    if (left < 0) left = 0;
-    struct pollfd pfd;
-    pfd.fd = socket;
-    pfd.events = events;
-    pfd.revents = 0;
-    int rc = poll(&pfd, 1, static_cast<int>(left));
-    if (rc < 0 && errno == EINTR) continue;
-    if (revents) *revents = pfd.revents;
-    return rc;
-  }
-}
 
 // gethostbyname keeps its result in a static area that another thread of
 // the robot process may overwrite; the reentrant form does not.
@@ -123,7 +103,7 @@ int KTSocket::socket_open(const char* host, int port) {
   int rc = connect(s, reinterpret_cast<struct sockaddr*>(&server), sizeof(server));
   if (rc < 0 && errno == EINPROGRESS) {
     short revents = 0;
-    rc = pollUntil(s, POLLOUT, nowMs() + connectTimeoutMs, &revents);
+    rc = ktPollUntil(s, POLLOUT, ktMonotonicMs() + connectTimeoutMs, &revents);
     if (rc == 0) {
       errno = ETIMEDOUT;
       rc = -1;
@@ -158,7 +138,7 @@ int KTSocket::socket_open(const char* host, int port) {
 }
 
 bool KTSocket::wait_readable(int socket) {
-  return wait_readable_until(socket, nowMs() + readTimeoutMs);
+  return wait_readable_until(socket, ktMonotonicMs() + readTimeoutMs);
 }
 
 bool KTSocket::wait_readable_until(int socket, long long deadlineMs) {
@@ -166,7 +146,7 @@ bool KTSocket::wait_readable_until(int socket, long long deadlineMs) {
   // read fails on it at once.
   if (socket < 0) return true;
   short revents = 0;
-  int rc = pollUntil(socket, POLLIN, deadlineMs, &revents);
+  int rc = ktPollUntil(socket, POLLIN, deadlineMs, &revents);
   if (rc != 0) return true;  // bytes, end of stream or an error: read tells
   warn("ソケットの読み込みがタイムアウトしました： 中止");
   shutdown(socket, SHUT_RD);
@@ -174,10 +154,21 @@ bool KTSocket::wait_readable_until(int socket, long long deadlineMs) {
 }
 
 char* KTSocket::read_line(int socket, char* p) {
-  long long deadline = nowMs() + readTimeoutMs;
+  read_line_until(socket, p, ktMonotonicMs() + readTimeoutMs);
+  return p;
+}
+
+KTSocket::LineEnd KTSocket::read_signal_line(int socket, char* p) {
+  return read_line_until(socket, p, -1);
+}
+
+KTSocket::LineEnd KTSocket::read_line_until(int socket, char* p, long long deadline) {
   int n = 0;
   bool peek = true;
+  LineEnd end = kLineFull;
   while (n < kLineSize - 1) {
+    // Once a line has begun, the rest of it must come in time.
+    if (deadline < 0 && n > 0) deadline = ktMonotonicMs() + readTimeoutMs;
     size_t room = static_cast<size_t>(kLineSize - 1 - n);
     if (peek) {
       // Looks at what has come without taking it, then takes the line's
@@ -185,40 +176,61 @@ char* KTSocket::read_line(int socket, char* p) {
       ssize_t r = recv(socket, p + n, room, MSG_PEEK | MSG_DONTWAIT);
       if (r < 0 && errno == EINTR) continue;
       if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-        if (!wait_readable_until(socket, deadline)) break;
+        if (!wait_readable_until(socket, deadline)) {
+          end = kLineTimedOut;
+          break;
+        }
         continue;
       }
       if (r < 0 && errno == ENOTSOCK) {
         peek = false;  // a pipe or a file: a byte at a time
         continue;
       }
-      if (r <= 0) break;
+      if (r <= 0) {
+        end = kLineClosed;
+        break;
+      }
       const void* newline = std::memchr(p + n, '\n', static_cast<size_t>(r));
       size_t take = newline ? static_cast<size_t>(static_cast<const char*>(newline) - (p + n)) + 1
                             : static_cast<size_t>(r);
       ssize_t got = read(socket, p + n, take);
       if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) break;
+      if (got <= 0) {
+        end = kLineClosed;
+        break;
+      }
       n += static_cast<int>(got);
-      if (newline && static_cast<size_t>(got) == take) break;
+      if (newline && static_cast<size_t>(got) == take) {
+        end = kLineWhole;
+        break;
+      }
       continue;
     }
-    if (!wait_readable_until(socket, deadline)) break;
+    if (!wait_readable_until(socket, deadline)) {
+      end = kLineTimedOut;
+      break;
+    }
     char c;
     ssize_t r = read(socket, &c, 1);
     if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) break;
+    if (r <= 0) {
+      end = kLineClosed;
+      break;
+    }
     p[n++] = c;
-    if (c == '\n') break;
+    if (c == '\n') {
+      end = kLineWhole;
+      break;
+    }
   }
   p[n] = '\0';
-  return p;
+  return end;
 }
 
 void KTSocket::read_response(int socket, char* p) { read_line(socket, p); }
 
 ssize_t KTSocket::read_some(int socket, char* p, size_t size) {
-  long long deadline = nowMs() + readTimeoutMs;
+  long long deadline = ktMonotonicMs() + readTimeoutMs;
   for (;;) {
     ssize_t r = recv(socket, p, size, MSG_DONTWAIT);
     if (r >= 0 || errno == EINTR) {
@@ -235,6 +247,15 @@ ssize_t KTSocket::read_some(int socket, char* p, size_t size) {
     if (!wait_readable_until(socket, deadline)) break;
   }
   return -2;
+}
+
+void KTSocket::keep_alive(int socket) {
+  int on = 1, idle = kKeepAliveIdleSeconds, interval = kKeepAliveIntervalSeconds,
+      probes = kKeepAliveProbes;
+  setsockopt(socket, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+  setsockopt(socket, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+  setsockopt(socket, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+  setsockopt(socket, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
 }
 
 bool KTSocket::send_line(int socket, const char* line) {

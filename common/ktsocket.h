@@ -19,6 +19,15 @@ public:
   // process; tests shorten them.
   static int connectTimeoutMs;
   static int readTimeoutMs;
+  // A peer that vanished without closing a connection held open for long
+  // is found after the idle time and the unanswered probes: about 2 minutes.
+  static const int kKeepAliveIdleSeconds = 60;
+  static const int kKeepAliveIntervalSeconds = 10;
+  static const int kKeepAliveProbes = 6;
+
+  // How a line read ended: at its newline, at the full buffer, at the end
+  // of the stream (or an error), or at the read time-out.
+  enum LineEnd { kLineWhole, kLineFull, kLineClosed, kLineTimedOut };
 
   explicit KTSocket(const char* category);
 
@@ -36,6 +45,14 @@ public:
   char* read_line(int socket, char* p);
   void read_response(int socket, char* p);
 
+  // read_line for a peer that may say nothing for long: it waits for the
+  // first byte as long as the connection lasts; the read time-out then
+  // bounds the rest of the line.
+  LineEnd read_signal_line(int socket, char* p);
+
+  // Turns on TCP keepalive with the figures above.
+  static void keep_alive(int socket);
+
   // Writes all of line (NUL-terminated); false when the connection failed.
   // A peer that has closed gives a failure, never SIGPIPE.
   bool send_line(int socket, const char* line);
@@ -51,6 +68,8 @@ public:
   ssize_t read_some(int socket, char* p, size_t size);
 
 private:
+  // deadlineMs < 0: none until the first byte.
+  LineEnd read_line_until(int socket, char* p, long long deadlineMs);
   bool wait_readable_until(int socket, long long deadlineMs);
   void warn(const char* text);
 

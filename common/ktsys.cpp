@@ -1,0 +1,56 @@
+#include "ktsys.h"
+
+#include <errno.h>
+#include <poll.h>
+#include <string.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+long long ktMonotonicMs() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+int ktPollUntil(int fd, short events, long long deadlineMs, short* revents) {
+  for (;;) {
+    int wait = -1;
+    if (deadlineMs >= 0) {
+      long long left = deadlineMs - ktMonotonicMs();
+      wait = left <= 0 ? 0 : (left > 86400000 ? 86400000 : static_cast<int>(left));
+    }
+    struct pollfd p;
+    p.fd = fd;
+    p.events = events;
+    p.revents = 0;
+    int rc = poll(&p, 1, wait);
+    if (rc < 0 && errno == EINTR) continue;
+    // A long wait was cut to a day: go on until the deadline itself.
+    if (rc == 0 && deadlineMs >= 0 && ktMonotonicMs() < deadlineMs) continue;
+    if (revents) *revents = p.revents;
+    return rc;
+  }
+}
+
+const char* ktReason(int err) {
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 32))
+  // strerror may translate, which takes a lock another thread may hold.
+  const char* text = strerrordesc_np(err);
+  return text ? text : "Unknown error";
+#else
+  return strerror(err);
+#endif
+}
+
+void ktCloseInherited() {
+#ifdef SYS_close_range
+  if (syscall(SYS_close_range, 3U, ~0U, 0U) == 0) return;
+#endif
+  struct rlimit limit;
+  long last = getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
+                  ? static_cast<long>(limit.rlim_cur)
+                  : 65536;
+  for (long fd = 3; fd < last; ++fd) close(static_cast<int>(fd));
+}
