@@ -10,6 +10,9 @@
 #include <alcommon/albrokermanager.h>
 #include <alcommon/almodule.h>
 
+// The entry points are the only names a module library shows the platform.
+#define KT_ENTRY_POINT __attribute__((visibility("default")))
+
 // Makes the broker's manager the process-wide one, adds the broker to it and
 // creates the module under its name. The module is kept alive by the broker.
 template <typename T>

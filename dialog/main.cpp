@@ -8,7 +8,7 @@
 
 extern "C" {
 
-int _createModule(boost::shared_ptr<AL::ALBroker> pBroker) {
+KT_ENTRY_POINT int _createModule(boost::shared_ptr<AL::ALBroker> pBroker) {
   ktCreateModule<KTRuko>(pBroker, "KTRuko");
   // Only this library sets the log up: short level, thread id, category.
   qi::log::init(qi::LogLevel_Info, qi::log::LogContextAttr_ShortVerbosity |
@@ -19,6 +19,6 @@ int _createModule(boost::shared_ptr<AL::ALBroker> pBroker) {
   return 0;
 }
 
-int _closeModule() { return 0; }
+KT_ENTRY_POINT int _closeModule() { return 0; }
 
 }

@@ -4,10 +4,10 @@
 
 extern "C" {
 
-int _createModule(boost::shared_ptr<AL::ALBroker> pBroker) {
+KT_ENTRY_POINT int _createModule(boost::shared_ptr<AL::ALBroker> pBroker) {
   return ktCreateModule<KTOrrin>(pBroker, "KTOrrin");
 }
 
-int _closeModule() { return 0; }
+KT_ENTRY_POINT int _closeModule() { return 0; }
 
 }

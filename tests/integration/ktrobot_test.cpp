@@ -296,4 +296,19 @@ TEST(KtrobotClients, HugeMalformedTruncatedAndAbandonedRequestsLeaveTheRobotServ
   EXPECT_EQ(0, robot.stop(SIGTERM));
 }
 
+// Another module in the robot's process must not meet a module's own
+// names: the libraries show the platform their two entry points only.
+TEST(KtrobotLoading, ModuleLibrariesShowOnlyTheirEntryPoints) {
+  for (const char* name : {"ktruko", "ktvesper", "ktlarkin", "ktorrin"}) {
+    std::string command = "nm -D --defined-only --format=just-symbols " + RobotHarness::library(name);
+    FILE* nm = popen(command.c_str(), "r");
+    ASSERT_NE(nullptr, nm);
+    std::string shown;
+    char line[512];
+    while (fgets(line, sizeof line, nm)) shown += line;
+    EXPECT_EQ(0, pclose(nm)) << name;
+    EXPECT_EQ("_closeModule\n_createModule\n", shown) << name;
+  }
+}
+
 }  // namespace
