@@ -14,10 +14,8 @@
 #include <qi/os.hpp>
 
 #include "ktmotion.h"
+#include "rukolog.h"
 
-#define KTLOG(level) qi::log::LogStream(level, __FILE__, __FUNCTION__, __LINE__, "ktruko")
-#define KTINFO KTLOG(qi::LogLevel_Info)
-#define KTWARN KTLOG(qi::LogLevel_Warning)
 
 namespace {
 

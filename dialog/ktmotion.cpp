@@ -10,7 +10,8 @@
 #include <qi/log.hpp>
 #include <qi/os.hpp>
 
-#define KTLOG(level) qi::log::LogStream(level, __FILE__, __FUNCTION__, __LINE__, "ktruko")
+#include "rukolog.h"
+
 
 namespace {
 

@@ -22,8 +22,8 @@
 #include "ktmotion.h"
 #include "ktpath.h"
 #include "ktxml2.h"
+#include "rukolog.h"
 
-#define KTLOG(level) qi::log::LogStream(level, __FILE__, __FUNCTION__, __LINE__, "ktruko")
 
 namespace {
 

@@ -14,6 +14,7 @@
 #include <qi/log.hpp>
 
 #include "ktpath.h"
+#include "orrinlog.h"
 
 static const char* const kTailLog = "/var/volatile/var/log/naoqi/tail-naoqi.log";
 // The file passes through this much memory, however long it is.
@@ -42,8 +43,7 @@ void KTOrrin::init() {
     lineLoc = 0;
     transLineNo = 40;
   }
-  qi::log::LogStream(qi::LogLevel_Info, __FILE__, __FUNCTION__, __LINE__, "ktorrin")
-      << "システムモジュールを初期化しました";
+  KTLOG(qi::LogLevel_Info) << "システムモジュールを初期化しました";
 }
 
 // Newlines in p[0, n), sixteen bytes at a time where the processor can.
