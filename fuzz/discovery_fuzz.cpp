@@ -1,6 +1,9 @@
-// Discovery datagrams, one an input line, as the receive loop takes them:
-// the table never holds more than its rows, each name once, and every row
-// fits the list texts.
+// Discovery datagrams, one an input line, as the receive loop takes them,
+// the i-th from 198.18.0.i: the table never holds more than its rows, each
+// name and each address once, every address a sender's, and every row reads
+// back from the list texts.
+#include <arpa/inet.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -15,11 +18,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   boost::shared_ptr<AL::ALBroker> broker = kt::fuzz::robot().broker();
   KTTelpnet net(broker, broker->getSpecialisedProxy<AL::ALMemoryProxy>("ALMemory"));
   char packet[KTTelpnet::kPacketSize];
+  unsigned sender = 0;
   for (const std::string& datagram : kt::fuzz::pieces(data, size, '\n')) {
     // What a receive of at most 1999 bytes into a cleared buffer gives.
     std::memset(packet, 0, sizeof packet);
     std::memcpy(packet, datagram.data(), std::min(datagram.size(), sizeof packet - 1));
-    net.takeRobotInfo(packet);
+    struct in_addr from;
+    from.s_addr = htonl(0xC6120000u + (++sender & 0xFF));  // 198.18.0.x
+    net.takeRobotInfo(packet, from);
   }
   static char rows[KTTelpnet::kMaxRobots][KTTelpnet::kLineSize];
   int n = net.getNameList(rows);
@@ -27,8 +33,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::set<std::string> names(&rows[0], &rows[0] + n);
   if (static_cast<int>(names.size()) != n) abort();
   if (net.getRobotList(rows) != n) abort();
-  for (int i = 0; i < n; ++i)
-    if (std::strchr(rows[i], '&') == 0) abort();
+  std::set<std::string> addresses;
+  for (int i = 0; i < n; ++i) {
+    const char* amp = std::strchr(rows[i], '&');
+    if (amp == 0 || std::strchr(amp + 1, '&') != 0 || std::strncmp(amp + 1, "198.18.0.", 9) != 0)
+      abort();
+    addresses.insert(amp + 1);
+  }
+  if (static_cast<int>(addresses.size()) != n) abort();
   kt::fuzz::settle();
   return 0;
 }

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -9,16 +10,18 @@
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 #include <exception>
 
-#include <qi/log.hpp>
 #include <qi/os.hpp>
 
 #include "ktsocket.h"
+#include "ktsys.h"
+#include "vesperlog.h"
 
 int server_socket = -1;
 int broadcast_socket = -1;
@@ -33,7 +36,10 @@ const int KTTelpnet::kTelepathyPort;
 const int KTTelpnet::kDiscoveryPort;
 const int KTTelpnet::kMaxFields;
 const int KTTelpnet::kMaxSignalValue;
+const int KTTelpnet::kMaxConnectionsPerPeer;
+const int KTTelpnet::kMaxConnections;
 int KTTelpnet::searchLimitMs = KTTelpnet::kSearchLimitSeconds * 1000;
+int KTTelpnet::bindPatienceMs = 15000;
 
 namespace {
 
@@ -43,20 +49,17 @@ const char* const kGreeting = "100: Hello! we are connected!\r\n";
 const char* const kReplyPrefix = "100: Received your command with value = ";
 const char* const kSearchEnded = "時間がきたので、ロボット情報の受信を終了します。";
 
-#define VLOG(level) qi::log::LogStream(level, __FILE__, __FUNCTION__, __LINE__, kCategory)
-#define VINFO VLOG(qi::LogLevel_Info)
-#define VWARN VLOG(qi::LogLevel_Warning)
+const char* const kProfileTag = "ktmyprofile";
+// The senders of one search that are remembered, so that each is logged
+// once; beyond them nobody is.
+const size_t kMaxHeardSenders = 256;
+// What the server says of closed connections, at most once in this time.
+const long long kTallyIntervalMs = 10000;
 
 // The local time of the last search's start, where `now` points.
 struct tm startTime;
 // When the running search stops receiving (monotonic milliseconds).
 long long searchDeadline = 0;
-
-long long monotonicMs() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
 
 void tellConsole(const char* text) {
   std::fputs(text, stdout);
@@ -64,20 +67,127 @@ void tellConsole(const char* text) {
   std::fflush(stdout);
 }
 
+// A name that other robots can take into their tables and read back from
+// the list texts, and that fits a row.
+bool usableName(const char* name) {
+  size_t n = std::strlen(name);
+  if (n == 0 || n >= static_cast<size_t>(KTRobot::kTextSize)) return false;
+  for (const unsigned char* c = reinterpret_cast<const unsigned char*>(name); *c; ++c)
+    if (*c == ':' || *c == '&' || *c < 0x20 || *c == 0x7F) return false;
+  return true;
+}
+
+// An address a robot can have: not 0.0.0.0/8, multicast, reserved or the
+// broadcast address.
+bool unicast(const struct in_addr& address) {
+  unsigned long a = ntohl(address.s_addr);
+  return (a >> 24) != 0 && (a >> 28) < 14;
+}
+
+// Counts what happened and says it at most once in kTallyIntervalMs.
+class Tally {
+public:
+  Tally() : count(0), lastMs(-1) {}
+  void add() { ++count; }
+  // The count to say now, and 0 when nothing is to be said yet.
+  int due(long long nowMs) {
+    if (count == 0 || (lastMs >= 0 && nowMs - lastMs < kTallyIntervalMs)) return 0;
+    lastMs = nowMs;
+    int n = count;
+    count = 0;
+    return n;
+  }
+
+private:
+  int count;
+  long long lastMs;
+};
+
+// The connection processes of the telepathy server and their peers, so
+// that no peer holds more than its share and all of them stay bounded.
+class Connections {
+public:
+  Connections() : used(0), serial(0) {}
+
+  // Forgets the processes that have ended, and reaps them.
+  void reap() {
+    pid_t pid;
+    while ((pid = waitpid(-1, 0, WNOHANG)) > 0) forget(pid);
+  }
+
+  int from(in_addr_t peer) const {
+    int n = 0;
+    for (int i = 0; i < used; ++i) n += entries[i].peer == peer;
+    return n;
+  }
+
+  // A peer that connects again has given its oldest connection up.
+  void endOldest(in_addr_t peer) {
+    int oldest = -1;
+    for (int i = 0; i < used; ++i)
+      if (entries[i].peer == peer && (oldest < 0 || entries[i].serial < entries[oldest].serial))
+        oldest = i;
+    if (oldest < 0) return;
+    pid_t pid = entries[oldest].pid;
+    kill(pid, SIGKILL);
+    while (waitpid(pid, 0, 0) < 0 && errno == EINTR) {
+    }
+    forget(pid);
+  }
+
+  bool full() const { return used >= KTTelpnet::kMaxConnections; }
+
+  void add(pid_t pid, in_addr_t peer) {
+    entries[used].pid = pid;
+    entries[used].peer = peer;
+    entries[used].serial = ++serial;
+    ++used;
+  }
+
+private:
+  void forget(pid_t pid) {
+    for (int i = 0; i < used; ++i)
+      if (entries[i].pid == pid) {
+        entries[i] = entries[--used];
+        return;
+      }
+  }
+
+  struct Entry {
+    pid_t pid;
+    in_addr_t peer;
+    unsigned long serial;
+  };
+  Entry entries[KTTelpnet::kMaxConnections];
+  int used;
+  unsigned long serial;
+};
+
+// Binds the telepathy port. A robot started again at once finds it still
+// held by the server of its previous run, which goes within a second or so
+// of its robot: that is waited for, within bindPatienceMs.
+bool bindTelepathyPort(int s, pid_t robot) {
+  struct sockaddr_in addr;
+  std::memset(&addr, 0, sizeof addr);
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_ANY);
+  addr.sin_port = htons(KTTelpnet::kTelepathyPort);
+  long long deadline = ktMonotonicMs() + KTTelpnet::bindPatienceMs;
+  for (;;) {
+    if (bind(s, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr) == 0) return true;
+    int err = errno;
+    if (err != EADDRINUSE || ktMonotonicMs() >= deadline || getppid() != robot) {
+      errno = err;
+      return false;
+    }
+    qi::os::msleep(200);
+  }
+}
+
 // Waits for a datagram until the search's deadline; false once it passed.
 bool waitForPacket(int socket) {
-  for (;;) {
-    long long left = searchDeadline - monotonicMs();
-    if (left <= 0) return false;
-    struct pollfd p;
-    p.fd = socket;
-    p.events = POLLIN;
-    p.revents = 0;
-    int rc = poll(&p, 1, static_cast<int>(left));
-    if (rc < 0 && errno == EINTR) continue;
-    // A socket that cannot be waited on would only spin until the bound.
-    return rc > 0;
-  }
+  // A socket that cannot be waited on would only spin until the bound.
+  return ktPollUntil(socket, POLLIN, searchDeadline) > 0;
 }
 
 // The discovery port, bound on every address. A socket that cannot be made
@@ -89,8 +199,10 @@ int openDiscoverySocket() {
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_ANY);
   addr.sin_port = htons(KTTelpnet::kDiscoveryPort);
-  if (s < 0 || bind(s, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr) != 0)
-    VWARN << "ロボット情報の受信ポートを開けません。";
+  if (s < 0 || bind(s, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr) != 0) {
+    const char* reason = ktReason(errno);
+    VWARN << "ロボット情報の受信ポートを開けません。 (" << reason << ")";
+  }
   return s;
 }
 
@@ -127,10 +239,17 @@ KTTelpnet::KTTelpnet(boost::shared_ptr<AL::ALBroker> broker,
     tts = new AL::ALProxy(broker, "ALTextToSpeech", 0, 0);
     tts->callVoid("setLanguage", std::string("Japanese"));
     std::string name = system->call<std::string>("robotName");
+    // A name cut to fit could be another robot's: it is refused instead.
+    if (name.size() >= static_cast<size_t>(kOwnNameSize)) {
+      VWARN << "このロボットの名前が長すぎます： 中止 = " << name.size() << "バイト";
+      name.clear();
+    }
     char ownName[kOwnNameSize];
     KTRobot::copyText(ownName, sizeof ownName, name.c_str());
     myprofile->setRobotName(ownName);
     VINFO << "このロボットの名前 [ " << ownName << " ] をセットしました。";
+    if (!usableName(ownName))
+      VWARN << "このロボットの名前は他のロボットに登録できません。名前は空にせず、「:」「&」や制御文字を使わないでください。";
   } catch (...) {
     // The module fails to load; what was made so far is not left behind.
     release();
@@ -176,16 +295,29 @@ std::string KTTelpnet::getIpadress() {
   return text;
 }
 
+// The own name is set once, before any other thread sees the object.
 char* KTTelpnet::getRobotName() { return myprofile->getRobotName(); }
 
 int KTTelpnet::getRobotNumber() {
+  std::lock_guard<std::mutex> lock(tableMutex);
   VINFO << "現在の接続ロボット数を返します。 recognized_robo_number = " << recognized_robo_number;
   return recognized_robo_number;
 }
 
-void KTTelpnet::clearConnectedClientNumber() { connected_robo_number = 0; }
+void KTTelpnet::clearConnectedClientNumber() {
+  std::lock_guard<std::mutex> lock(tableMutex);
+  connected_robo_number = 0;
+}
 
-int KTTelpnet::getConnectedClientNumber() { return connected_robo_number; }
+int KTTelpnet::getConnectedClientNumber() {
+  std::lock_guard<std::mutex> lock(tableMutex);
+  return connected_robo_number;
+}
+
+int KTTelpnet::knownRobots() {
+  std::lock_guard<std::mutex> lock(tableMutex);
+  return recognized_robo_number;
+}
 
 KTRobot* KTTelpnet::findByName(const char* robotName) {
   for (int i = 0; i < recognized_robo_number; ++i)
@@ -199,24 +331,31 @@ KTRobot* KTTelpnet::findByAddress(const char* host) {
   return 0;
 }
 
-bool KTTelpnet::checkRobot(const char* robotName) { return findByName(robotName) != 0; }
+bool KTTelpnet::checkRobot(const char* robotName) {
+  std::lock_guard<std::mutex> lock(tableMutex);
+  return findByName(robotName) != 0;
+}
 
 int KTTelpnet::getSocketFromRobotName(const char* robotName) {
+  std::lock_guard<std::mutex> lock(tableMutex);
   KTRobot* row = findByName(robotName);
   return row ? row->getSocket() : -1;
 }
 
 int KTTelpnet::getSocketFromIP(const char* host) {
+  std::lock_guard<std::mutex> lock(tableMutex);
   KTRobot* row = findByAddress(host);
   return row ? row->getSocket() : -1;
 }
 
 void KTTelpnet::getIPFromRobotName(const char* robotName, char* host, size_t size) {
+  std::lock_guard<std::mutex> lock(tableMutex);
   KTRobot* row = findByName(robotName);
   if (row) KTRobot::copyText(host, size, row->getIpaddress());
 }
 
 bool KTTelpnet::getRobotNameFromIP(const char* host, char* robotName, size_t size) {
+  std::lock_guard<std::mutex> lock(tableMutex);
   VINFO << "IPからロボット名を取得 IP = [" << host << "]　認識ロボット数 = "
         << recognized_robo_number;
   for (int i = 0; i < recognized_robo_number; ++i) {
@@ -233,6 +372,7 @@ bool KTTelpnet::getRobotNameFromIP(const char* host, char* robotName, size_t siz
 }
 
 int KTTelpnet::getNameList(char list[][kLineSize]) {
+  std::lock_guard<std::mutex> lock(tableMutex);
   VINFO << "接続しているロボット名のリストを返します。";
   int n = recognized_robo_number;
   for (int i = 0; i < n; ++i) KTRobot::copyText(list[i], kLineSize, robots[i]->getRobotName());
@@ -240,6 +380,7 @@ int KTTelpnet::getNameList(char list[][kLineSize]) {
 }
 
 int KTTelpnet::getRobotList(char list[][kLineSize]) {
+  std::lock_guard<std::mutex> lock(tableMutex);
   VINFO << "接続しているすべてのロボットの情報を返します。";
   int n = recognized_robo_number;
   for (int i = 0; i < n; ++i)
@@ -250,25 +391,59 @@ int KTTelpnet::getRobotList(char list[][kLineSize]) {
 
 // ---------------------------------------------------------------- discovery
 
+bool KTTelpnet::prepareAnnouncement() {
+  // The robot's network may have come up, or changed, since it started.
+  std::string address = getIpadress();
+  {
+    std::lock_guard<std::mutex> lock(tableMutex);
+    myprofile->setIpaddress(address.c_str());
+  }
+  if (address == "0.0.0.0") {
+    VWARN << "このロボットにはIPアドレスがないので、自己情報を送信しません。受信だけを行います。";
+    return false;
+  }
+  if (!usableName(myprofile->getRobotName())) {
+    VWARN << "このロボットの名前は他のロボットに登録できないので、自己情報を送信しません。受信だけを行います。";
+    return false;
+  }
+  return true;
+}
+
 void KTTelpnet::sendRobotInfo() {
+  // This runs in the sender process, the only thread there: the own
+  // profile is read without the lock, which another thread of the robot
+  // may have held when it was forked.
   int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (s < 0) {
+    const char* reason = ktReason(errno);
+    VWARN << "ブロードキャストパケットを送信できません： 中止 = " << reason;
+    return;
+  }
   struct sockaddr_in to;
   std::memset(&to, 0, sizeof to);
   to.sin_family = AF_INET;
   to.sin_port = htons(kDiscoveryPort);
   to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
   int yes = 1;
-  setsockopt(s, SOL_SOCKET, SO_BROADCAST, &yes, sizeof yes);
+  if (setsockopt(s, SOL_SOCKET, SO_BROADCAST, &yes, sizeof yes) != 0) {
+    const char* reason = ktReason(errno);
+    VWARN << "ブロードキャストを許可できません： " << reason;
+  }
 
   char packet[kPacketSize];
-  std::snprintf(packet, sizeof packet, "ktmyprofile:%s:%s", myprofile->getRobotName(),
+  std::snprintf(packet, sizeof packet, "%s:%s:%s", kProfileTag, myprofile->getRobotName(),
                 myprofile->getIpaddress());
   for (int i = 0; i < kPackets; ++i) {
-    sendto(s, packet, std::strlen(packet), 0, reinterpret_cast<struct sockaddr*>(&to), sizeof to);
-    VINFO << "ブロードキャストパケット = " << packet;
+    if (sendto(s, packet, std::strlen(packet), 0, reinterpret_cast<struct sockaddr*>(&to),
+               sizeof to) < 0) {
+      const char* reason = ktReason(errno);
+      VWARN << "ブロードキャストパケットを送信できません： " << reason << " = " << packet;
+    } else {
+      VINFO << "ブロードキャストパケット = " << packet;
+    }
     qi::os::sleep(kPacketIntervalSeconds);
   }
-  if (s >= 0) close(s);
+  close(s);
   VINFO << "自己情報の送信をすべて終了しました。";
   tts->callVoid("say", std::string("自己情報の送信をすべて終了しました。"));
 }
@@ -278,7 +453,7 @@ void KTTelpnet::recvRobotInfo(int rnum) {
   tts->callVoid("say", std::string("ロボット情報の受信を開始します。"));
 
   broadcast_socket = openDiscoverySocket();
-  recognized_robo_number = 0;
+  startSearch();
   timerec();
   int pass = 0;
   robo_info_loop = 1;
@@ -292,35 +467,108 @@ void KTTelpnet::recvRobotInfo(int rnum) {
       timeout(SIGALRM);
       continue;
     }
-    ssize_t got = recv(broadcast_socket, buf, sizeof buf - 1, MSG_DONTWAIT);
-    (void)got;  // the text is what came before the first NUL
-    if (!takeRobotInfo(buf)) continue;
-    if (recognized_robo_number == rnum || recognized_robo_number == kMaxRobots) break;
+    struct sockaddr_in from;
+    std::memset(&from, 0, sizeof from);
+    socklen_t length = sizeof from;
+    // The text is what came before the first NUL; the sender is checked.
+    if (recvfrom(broadcast_socket, buf, sizeof buf - 1, MSG_DONTWAIT,
+                 reinterpret_cast<struct sockaddr*>(&from), &length) < 0 ||
+        from.sin_family != AF_INET)
+      continue;
+    if (!takeRobotInfo(buf, from.sin_addr)) continue;
+    int known = knownRobots();
+    if (known == rnum || known == kMaxRobots) break;
   }
 
   if (broadcast_socket >= 0) close(broadcast_socket);
   broadcast_socket = -1;
   robo_info_loop = 0;
   searchDeadline = 0;
-  VINFO << "指定台数のロボット情報の受信を終了します。受け取った台数 = " << recognized_robo_number;
+  endSearch();
+  VINFO << "指定台数のロボット情報の受信を終了します。受け取った台数 = " << knownRobots();
   tts->callVoid("say", std::string("ロボット情報の受信を終了しました。"));
 }
 
-bool KTTelpnet::takeRobotInfo(char* text) {
-  if (recognized_robo_number >= kMaxRobots) return false;
+void KTTelpnet::startSearch() {
+  std::lock_guard<std::mutex> lock(tableMutex);
+  recognized_robo_number = 0;
+  heardSenders.clear();
+  // Every connection waits aside for its robot to be heard again.
+  for (int i = 0; i < kMaxRobots; ++i) {
+    if (robots[i]->getSocket() < 0) continue;
+    HeldConnection c;
+    c.socket = robots[i]->getSocket();
+    c.name = robots[i]->getRobotName();
+    c.address = robots[i]->getIpaddress();
+    held.push_back(c);
+    robots[i]->setSocket(-1);
+  }
+}
+
+void KTTelpnet::endSearch() {
+  std::lock_guard<std::mutex> lock(tableMutex);
+  for (size_t i = 0; i < held.size(); ++i) {
+    VINFO << "探索で見つからなかったロボットへの接続を閉じます。 robot = " << held[i].name
+          << " IP = " << held[i].address;
+    close(held[i].socket);
+    if (connected_robo_number > 0) --connected_robo_number;
+  }
+  held.clear();
+}
+
+bool KTTelpnet::firstWordFrom(const struct in_addr& sender) {
+  for (size_t i = 0; i < heardSenders.size(); ++i)
+    if (heardSenders[i] == sender.s_addr) return false;
+  if (heardSenders.size() >= kMaxHeardSenders) return false;
+  heardSenders.push_back(sender.s_addr);
+  return true;
+}
+
+bool KTTelpnet::takeRobotInfo(char* text, const struct in_addr& from) {
   size_t length = std::strlen(text);
   if (length == 0) return false;
-  VINFO << "recv: '" << text << "' (" << length << ")";
+  char received[kPacketSize];
+  KTRobot::copyText(received, sizeof received, text);
+  char sender[INET_ADDRSTRLEN] = "";
+  inet_ntop(AF_INET, &from, sender, sizeof sender);
   char* fields[kMaxFields];
-  if (split(text, ":", fields) < 3) return false;
-  // A name or an address that the table cannot hold is no robot of ours.
-  if (std::strlen(fields[1]) >= static_cast<size_t>(KTRobot::kTextSize) ||
-      std::strlen(fields[2]) >= static_cast<size_t>(KTRobot::kTextSize))
+  int n = split(text, ":", fields);
+
+  std::lock_guard<std::mutex> lock(tableMutex);
+  // Only a robot's own announcement is taken: anyone on the network can
+  // send to this port.
+  const char* why = 0;
+  if (n < 3 || std::strcmp(fields[0], kProfileTag) != 0)
+    why = "ロボットの自己情報ではありません";
+  else if (!usableName(fields[1]))
+    why = "名前が空か長すぎるか、「:」「&」や制御文字があります";
+  else if (!unicast(from) || std::strcmp(fields[2], sender) != 0)
+    why = "アドレスが送信元と違います";
+  else if (findByName(fields[1]))
+    why = "同じ名前のロボットがもういます";
+  else if (findByAddress(fields[2]))
+    why = "同じアドレスのロボットがもういます";
+  else if (recognized_robo_number >= kMaxRobots)
+    why = "ロボットの表がいっぱいです";
+  if (why) {
+    if (firstWordFrom(from))
+      VINFO << "受け取れないロボット情報を無視します。 送信元 = " << sender << " 理由 = " << why;
     return false;
-  if (checkRobot(fields[1])) return false;
+  }
+
+  VINFO << "recv: '" << received << "' (" << length << ")";
+  firstWordFrom(from);
   KTRobot* row = robots[recognized_robo_number];
   row->setRobotName(fields[1]);
   row->setIpaddress(fields[2]);
+  // The connection made to this very robot before the search is its own.
+  for (size_t i = 0; i < held.size(); ++i) {
+    if (held[i].name == fields[1] && held[i].address == fields[2]) {
+      row->setSocket(held[i].socket);
+      held.erase(held.begin() + static_cast<std::ptrdiff_t>(i));
+      break;
+    }
+  }
   VINFO << "ロボット名 '" << fields[1] << "' (IP: " << fields[2] << ")";
   ++recognized_robo_number;
   return true;
@@ -345,7 +593,7 @@ void KTTelpnet::timerec() {
   char line[kLineSize];
   formatStartTime(now, line, sizeof line);
   VINFO << line;
-  searchDeadline = monotonicMs() + searchLimitMs;
+  searchDeadline = ktMonotonicMs() + searchLimitMs;
 }
 
 void KTTelpnet::formatStartTime(const struct tm* t, char* line, size_t size) {
@@ -356,47 +604,55 @@ void KTTelpnet::formatStartTime(const struct tm* t, char* line, size_t size) {
 // ---------------------------------------------------------------- the link
 
 bool KTTelpnet::initServer() {
-  // This is the server process: SIGINT ends it; connections that end are
-  // reaped by the system; a peer gone away never ends it.
+  // This is the server process: SIGINT ends it; a peer gone away never
+  // ends it. Its connection processes are reaped here, so that it knows
+  // which are still open.
   signal(SIGINT, SIG_DFL);
   signal(SIGTERM, SIG_DFL);
   signal(SIGPIPE, SIG_IGN);
-  signal(SIGCHLD, SIG_IGN);
+  signal(SIGCHLD, SIG_DFL);
 
   int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (s < 0) {
-    VWARN << "server: can't open stream socket.";
+    const char* reason = ktReason(errno);
+    VWARN << "server: can't open stream socket. (" << reason << ")";
     return false;
   }
   server_socket = s;
-  // A robot started again soon after must get its port back.
+  // The connections this server closes first leave TIME_WAIT behind on the
+  // port, which must not keep a robot started again from serving it.
   int yes = 1;
   setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-  struct sockaddr_in addr;
-  std::memset(&addr, 0, sizeof addr);
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_ANY);
-  addr.sin_port = htons(kTelepathyPort);
-  if (bind(s, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr) != 0) {
-    VWARN << "server: can't bind local address.";
+  pid_t robot = getppid();
+  if (!bindTelepathyPort(s, robot)) {
+    // A server whose robot is gone has nobody to tell.
+    const char* reason = ktReason(errno);
+    if (getppid() == robot) VWARN << "server: can't bind local address. (" << reason << ")";
     close(s);
     server_socket = -1;
     return false;
   }
-  listen(s, 5);
+  listen(s, kListenBacklog);
   VINFO << "ロボットテレパシー  >> Server Start...";
   server_stop = false;
 
-  pid_t robot = getppid();
   pid_t self = getpid();
+  Connections connections;
+  Tally endedOldest, refused;
+  char lastCrowded[INET_ADDRSTRLEN] = "";
   while (!server_stop) {
     // Wake now and then: a robot that was killed outright cannot end us.
-    struct pollfd p;
-    p.fd = server_socket;
-    p.events = POLLIN;
-    p.revents = 0;
-    int ready = poll(&p, 1, 1000);
+    short revents = 0;
+    int ready = ktPollUntil(server_socket, POLLIN, ktMonotonicMs() + 1000, &revents);
     if (getppid() != robot) break;
+    connections.reap();
+    long long nowMs = ktMonotonicMs();
+    if (int n = endedOldest.due(nowMs))
+      VWARN << "同じ相手からのテレパシー接続が多すぎるので、古い接続を閉じました。 相手 = "
+            << lastCrowded << " 件数 = " << n;
+    if (int n = refused.due(nowMs))
+      VWARN << "テレパシー接続数が上限[" << kMaxConnections
+            << "]に達しているので、新しい接続を閉じました。 件数 = " << n;
     if (ready <= 0) continue;
 
     struct sockaddr_in peer;
@@ -404,27 +660,42 @@ bool KTTelpnet::initServer() {
     int c = accept(server_socket, reinterpret_cast<struct sockaddr*>(&peer), &length);
     if (c < 0) {
       if (errno == EINTR) continue;
-      VWARN << "server: accept error";
+      const char* reason = ktReason(errno);
+      VWARN << "server: accept error (" << reason << ")";
       qi::os::msleep(100);  // out of descriptors: give the connections time to end
+      continue;
+    }
+    in_addr_t from = peer.sin_addr.s_addr;
+    if (connections.from(from) >= kMaxConnectionsPerPeer) {
+      connections.endOldest(from);
+      inet_ntop(AF_INET, &peer.sin_addr, lastCrowded, sizeof lastCrowded);
+      endedOldest.add();
+    }
+    if (connections.full()) {
+      close(c);
+      refused.add();
       continue;
     }
     pid_t child = fork();
     if (child < 0) {
-      VWARN << "server: fork error.";
+      const char* reason = ktReason(errno);
+      VWARN << "server: fork error. (" << reason << ")";
       close(c);
       continue;
     }
     if (child == 0) {
+      // A connection process, forked from this single-threaded server: it
+      // may take any lock and allocate. It ends with the server.
       close(server_socket);
       prctl(PR_SET_PDEATHSIG, SIGKILL);
       if (getppid() != self) _exit(0);
-      signal(SIGCHLD, SIG_DFL);
       signal(SIGPIPE, SIG_IGN);
       char ip[INET_ADDRSTRLEN] = "";
       inet_ntop(AF_INET, &peer.sin_addr, ip, sizeof ip);
       serveConnection(c, ip);
       _exit(0);
     }
+    connections.add(child, from);
     close(c);
   }
   close(server_socket);
@@ -433,6 +704,9 @@ bool KTTelpnet::initServer() {
 }
 
 void KTTelpnet::serveConnection(int socket, const char* ip) {
+  // A peer that vanished without closing is found by keepalive: the
+  // connection may rightly stay silent for minutes before its signal.
+  KTSocket::keep_alive(socket);
   KTSocket(kCategory).send_line(socket, kGreeting);
   try {
     getTelepathy(socket, ip);
@@ -446,11 +720,10 @@ void KTTelpnet::serveConnection(int socket, const char* ip) {
 
 void KTTelpnet::getTelepathy(int socket, std::string ip) {
   char recv_buf[kLineSize];
-  read_response(socket, recv_buf);
-  size_t length = std::strlen(recv_buf);
-  // A line that filled the buffer without its end is only part of a signal.
-  bool cut = length == static_cast<size_t>(kLineSize - 1) && recv_buf[length - 1] != '\n';
-  if (cut || std::strncmp(recv_buf, kModuleLiteral, std::strlen(kModuleLiteral)) != 0) {
+  KTSocket::LineEnd end = KTSocket(kCategory).read_signal_line(socket, recv_buf);
+  // A line cut by the buffer or by the time-out is only part of a signal.
+  if (end == KTSocket::kLineFull || end == KTSocket::kLineTimedOut ||
+      std::strncmp(recv_buf, kModuleLiteral, std::strlen(kModuleLiteral)) != 0) {
     VWARN << "テレパシー受信に失敗： 中止 = " << recv_buf;
     return;
   }
@@ -458,6 +731,7 @@ void KTTelpnet::getTelepathy(int socket, std::string ip) {
 
   // The reply echoes as much of the line as it holds; the event below still
   // carries the whole line.
+  size_t length = std::strlen(recv_buf);
   char send_buf[kLineSize];
   size_t prefix = std::strlen(kReplyPrefix);
   size_t room = sizeof send_buf - prefix - 3;
@@ -476,28 +750,41 @@ void KTTelpnet::raiseEvent(std::string ipaddress, std::string signal) {
     VINFO << key << " イベントを発生させました。 受信値 = " << signal;
     return;
   }
-  char name[KTRobot::kTextSize] = "";
-  bool found = getRobotNameFromIP(ipaddress.c_str(), name, sizeof name);
+  std::string sentence = testSignalSentence(ipaddress);
   AL::ALProxy speech(broker, "ALTextToSpeech", 0, 0);
   speech.callVoid("setLanguage", std::string("Japanese"));
-  char own[KTRobot::kTextSize];
-  KTRobot::copyText(own, sizeof own, myprofile->getRobotName());
-  std::string sentence = found ? std::string(name) : "名前を知らない" + ipaddress;
-  sentence += std::string("さんからテレパシーを受けとりました。わたしは、") + own + "です。";
   VINFO << sentence;
   speech.callVoid("say", sentence);
 }
 
+std::string KTTelpnet::testSignalSentence(const std::string& address) {
+  char name[KTRobot::kTextSize] = "";
+  bool found = getRobotNameFromIP(address.c_str(), name, sizeof name);
+  std::string sentence = found ? std::string(name) : "名前を知らない" + address;
+  return sentence + "さんからテレパシーを受けとりました。わたしは、" + getRobotName() + "です。";
+}
+
 void KTTelpnet::serverStop() { server_stop = true; }
+
+bool KTTelpnet::connectionLimitReached() {
+  if (connected_robo_number < kMaxRobots) return false;
+  tellConsole("ロボットの接続数が制限を越えました。");
+  VWARN << "ロボットの接続数が制限数[" << kMaxRobots << "]を越えました。";
+  return true;
+}
 
 bool KTTelpnet::initClient(char* robotName) {
   char host[128] = "";
-  KTRobot* row = findByName(robotName);
-  if (row) KTRobot::copyText(host, sizeof host, row->getIpaddress());
-  if (connected_robo_number >= kMaxRobots) {
-    tellConsole("ロボットの接続数が制限を越えました。");
-    VWARN << "ロボットの接続数が制限数[" << kMaxRobots << "]を越えました。";
-    return false;
+  {
+    std::lock_guard<std::mutex> lock(tableMutex);
+    KTRobot* row = findByName(robotName);
+    // An address cut to fit would dial another host.
+    if (row && std::strlen(row->getIpaddress()) >= sizeof host) {
+      VWARN << "相手ロボットのアドレスが長すぎます： 中止 = " << row->getIpaddress();
+      return false;
+    }
+    if (row) KTRobot::copyText(host, sizeof host, row->getIpaddress());
+    if (connectionLimitReached()) return false;
   }
   // A robot without an address is not dialled at all.
   int s = host[0] != '\0' ? socket_open(host, kTelepathyPort) : -1;
@@ -506,9 +793,26 @@ bool KTTelpnet::initClient(char* robotName) {
     VWARN << "相手ロボットに接続できません： 中止";
     return false;
   }
+  // The connection waits, maybe for long, for the signal it is made for.
+  KTSocket::keep_alive(s);
   char recv_buf[kLineSize];
   read_response(s, recv_buf);
   VINFO << "相手ロボットに接続しました。 robot says = " << recv_buf;
+
+  std::lock_guard<std::mutex> lock(tableMutex);
+  // The table may have changed meanwhile: the connection belongs to the
+  // robot it was made to, or to nobody.
+  KTRobot* row = findByName(robotName);
+  if (row == 0 || std::strcmp(row->getIpaddress(), host) != 0) {
+    VWARN << "接続中に相手ロボットが表からいなくなったので、接続を閉じます。 robot = "
+          << robotName;
+    close(s);
+    return false;
+  }
+  if (connectionLimitReached()) {
+    close(s);
+    return false;
+  }
   // A connection made again replaces the row's old one, which is closed.
   if (row->getSocket() >= 0) close(row->getSocket());
   row->setSocket(s);
@@ -517,19 +821,48 @@ bool KTTelpnet::initClient(char* robotName) {
 }
 
 bool KTTelpnet::sendSignal(char* robotName, std::string signal) {
-  int s = getSocketFromRobotName(robotName);
+  int s = -1, own = -1;
+  {
+    // A copy of the descriptor of its own: the connection stays the same
+    // one while the signal goes, whatever another thread closes meanwhile.
+    std::lock_guard<std::mutex> lock(tableMutex);
+    KTRobot* row = findByName(robotName);
+    s = row ? row->getSocket() : -1;
+    if (s >= 0) own = fcntl(s, F_DUPFD_CLOEXEC, 0);
+  }
   VINFO << "信号を送付します。 robot socket = " << s;
   if (s < 0) return false;
-  if (signal.size() > static_cast<size_t>(kMaxSignalValue)) {
-    VWARN << "送付する値が長すぎます： 中止 = " << signal.size() << "バイト";
+  if (own < 0) {
+    const char* reason = ktReason(errno);
+    VWARN << "コマンド送付に失敗： 中止 = " << reason;
     return false;
   }
-  // At most 500 bytes of value: the line always fits.
+  bool sent = sendLine(own, signal);
+  close(own);
+  return sent;
+}
+
+bool KTTelpnet::sendLine(int s, const std::string& signal) {
+  // The value is text up to its first NUL, as the formatted line takes it,
+  // and one line: a line break would make a second, unanswered one.
+  const char* value = signal.c_str();
+  size_t size = std::strlen(value);
+  if (std::strpbrk(value, "\r\n") != 0) {
+    VWARN << "送付する値に改行があります： 中止";
+    return false;
+  }
+  if (size > static_cast<size_t>(kMaxSignalValue)) {
+    VWARN << "送付する値が長すぎます： 中止 = " << size << "バイト";
+    return false;
+  }
   char send_buf[kLineSize];
-  std::string line = std::string(kModuleLiteral) + ":" + signal + "\r\n";
-  KTRobot::copyText(send_buf, sizeof send_buf, line.c_str());
+  std::snprintf(send_buf, sizeof send_buf, "%s:%s\r\n", kModuleLiteral, value);
   VINFO << "次のコマンドを送付します。 send_buf = " << send_buf;
-  KTSocket(kCategory).send_line(s, send_buf);
+  if (!KTSocket(kCategory).send_line(s, send_buf)) {
+    const char* reason = ktReason(errno);
+    VWARN << "コマンド送付に失敗： 中止 = " << reason;
+    return false;
+  }
   qi::os::sleep(1);
   char recv_buf[kLineSize];
   read_response(s, recv_buf);
@@ -542,6 +875,7 @@ bool KTTelpnet::sendSignal(char* robotName, std::string signal) {
 }
 
 void KTTelpnet::closeClient(char* host) {
+  std::lock_guard<std::mutex> lock(tableMutex);
   VINFO << "接続を閉じます。 host = " << host;
   KTRobot* row = findByAddress(host);
   if (row && row->getSocket() >= 0) {
@@ -551,6 +885,7 @@ void KTTelpnet::closeClient(char* host) {
 }
 
 void KTTelpnet::disconnectAllRobots() {
+  std::lock_guard<std::mutex> lock(tableMutex);
   VINFO << "接続ロボットをすべてクリアします。 connected_robo_number = " << connected_robo_number;
   for (int i = 0; i < kMaxRobots; ++i) {
     if (robots[i]->getSocket() >= 0) {
@@ -558,6 +893,8 @@ void KTTelpnet::disconnectAllRobots() {
       robots[i]->setSocket(-1);
     }
   }
+  for (size_t i = 0; i < held.size(); ++i) close(held[i].socket);
+  held.clear();
   connected_robo_number = 0;
 }
 

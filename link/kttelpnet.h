@@ -4,10 +4,13 @@
 #ifndef KTTELPNET_H
 #define KTTELPNET_H
 
+#include <netinet/in.h>
 #include <time.h>
 
 #include <cstddef>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include <boost/shared_ptr.hpp>
 
@@ -43,6 +46,15 @@ public:
   static const int kSearchLimitSeconds = 60;
   // The bound of a search in force, in milliseconds; tests shorten it.
   static int searchLimitMs;
+  // Connection processes of the telepathy server: a robot holds one
+  // connection to each robot, plus the one it may be making; all robots of
+  // a full table fit a few times over. The backlog takes a burst of them.
+  static const int kMaxConnectionsPerPeer = 4;
+  static const int kMaxConnections = 3 * kMaxRobots;
+  static const int kListenBacklog = 256;
+  // How long the server waits for its port while the server of the
+  // robot's previous run goes away, in milliseconds; tests shorten it.
+  static int bindPatienceMs;
 
   KTTelpnet(boost::shared_ptr<AL::ALBroker> broker,
             boost::shared_ptr<AL::ALMemoryProxy> memory);
@@ -68,9 +80,13 @@ public:
   // Discovery.
   void sendRobotInfo();
   void recvRobotInfo(int rnum);
-  // Records the robot of one received profile text (cut in place) as the
-  // next row; false when it is passed over.
-  bool takeRobotInfo(char* text);
+  // Reads the own address again before a search: false, with a warning,
+  // when this robot has no address or a name that others cannot take, so
+  // that it must not announce itself.
+  bool prepareAnnouncement();
+  // Records the robot of one profile text (cut in place) that came from the
+  // address from as the next row; false when it is passed over.
+  bool takeRobotInfo(char* text, const struct in_addr& from);
   int split(char* str, const char* delim, char** outlist);
   void timerec();
   // The start-time line that timerec logs, for the local time t.
@@ -85,6 +101,8 @@ public:
   bool sendSignal(char* robotName, std::string signal);
   void closeClient(char* host);
   void disconnectAllRobots();
+  // What is spoken when a test signal comes from address.
+  std::string testSignalSentence(const std::string& address);
 
   // The socket line reader, logging as "ktvesper".
   int socket_open(const char* host, int port);
@@ -95,9 +113,25 @@ private:
   KTTelpnet(const KTTelpnet&);
   KTTelpnet& operator=(const KTTelpnet&);
 
+  // A connection kept aside while a search rebuilds the table: it goes
+  // back to its robot if the search hears it again, else it is closed.
+  struct HeldConnection {
+    int socket;
+    std::string name;
+    std::string address;
+  };
+
   void release();
+  // Lookups of the known rows; the caller holds tableMutex.
   KTRobot* findByName(const char* robotName);
   KTRobot* findByAddress(const char* host);
+  bool connectionLimitReached();
+  int knownRobots();
+  // Writes one signal line on s and reads the reply.
+  bool sendLine(int s, const std::string& signal);
+  void startSearch();
+  void endSearch();
+  bool firstWordFrom(const struct in_addr& sender);
   void serveConnection(int socket, const char* ip);
 
   int recognized_robo_number;
@@ -109,6 +143,12 @@ private:
   KTRobot* myprofile;
   AL::ALProxy* system;
   AL::ALProxy* tts;
+  // Guards the rows, the counters, the own address and what a search keeps;
+  // never held across a wait on the network.
+  std::mutex tableMutex;
+  std::vector<HeldConnection> held;
+  // Senders heard in the running search, each logged about once.
+  std::vector<in_addr_t> heardSenders;
 };
 
 #endif

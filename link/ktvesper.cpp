@@ -1,12 +1,12 @@
 #include "ktvesper.h"
 
-#include <dirent.h>
 #include <errno.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <climits>
 #include <cstdio>
@@ -15,19 +15,12 @@
 #include <exception>
 #include <vector>
 
-#include <qi/log.hpp>
-
 #include "ktrobot.h"
+#include "ktsys.h"
 #include "kttelpnet.h"
+#include "vesperlog.h"
 
 namespace {
-
-const char* const kCategory = "ktvesper";
-const char* const kSpeech = "さんからテレパシーを受けとりました。わたしは、";
-
-#define VLOG(level) qi::log::LogStream(level, __FILE__, __FUNCTION__, __LINE__, kCategory)
-#define VINFO VLOG(qi::LogLevel_Info)
-#define VWARN VLOG(qi::LogLevel_Warning)
 
 typedef char NameRows[KTTelpnet::kMaxRobots][KTTelpnet::kLineSize];
 
@@ -49,22 +42,6 @@ struct Reaper {
   }
   pid_t pid;
 };
-
-// A name holds at most 255 bytes: the event name fits its 512 bytes.
-// A process forked from the robot holds a copy of every descriptor the robot
-// had open: it closes them, so that it keeps nothing of the robot's open (a
-// connection the robot closes is then closed for its peer too).
-void closeInherited() {
-  DIR* d = opendir("/proc/self/fd");
-  if (d == 0) return;
-  std::vector<int> open;
-  while (struct dirent* e = readdir(d)) {
-    int fd = std::atoi(e->d_name);
-    if (fd > 2 && fd != dirfd(d)) open.push_back(fd);
-  }
-  closedir(d);
-  for (size_t i = 0; i < open.size(); ++i) close(open[i]);
-}
 
 std::string eventFor(const char* robotName) { return std::string("telepathy_to_") + robotName; }
 
@@ -119,20 +96,34 @@ KTVesper::KTVesper(boost::shared_ptr<AL::ALBroker> broker, const std::string& na
     throw;
   }
 
+  // The server and sender processes are forked from the robot, whose other
+  // threads may hold locks at that moment. Before their work they only
+  // reset signals, see to ending with the robot and close what they inherited
+  // (system calls, nothing allocated). Their work then uses sockets (system
+  // calls), the log (glibc keeps its allocator usable across fork; a line
+  // is one write), ktReason (no lock) and proxies, which the platform
+  // forwards to the robot over a connection of the process's own; none of
+  // it takes the table's lock.
   pid_t robot = getpid();
   server_id = fork();
   if (server_id == 0) {
     // The telepathy server process: it never returns into the module.
+    // No parent-death signal: that follows the forking thread, which may
+    // end long before the robot. The server looks at its parent instead.
     signal(SIGINT, SIG_DFL);
     if (getppid() != robot) _exit(0);
-    closeInherited();
+    ktCloseInherited();
     try {
       net->initServer();
     } catch (...) {
     }
     _exit(0);
   }
-  if (server_id < 0) VWARN << "テレパシーサーバーを起動できません。他のロボットからの信号は受け取れません。";
+  if (server_id < 0) {
+    const char* reason = ktReason(errno);
+    VWARN << "テレパシーサーバーを起動できません。他のロボットからの信号は受け取れません。 ("
+          << reason << ")";
+  }
 }
 
 KTVesper::~KTVesper() {
@@ -148,13 +139,12 @@ KTVesper::~KTVesper() {
     VWARN << "接続ロボットを開放できません： 中止 = " << e.what();
     net->disconnectAllRobots();
   }
-  std::set<std::string> left;
+  std::vector<std::string> left;
   {
     std::lock_guard<std::mutex> lock(eventsMutex);
     left.swap(telepathyEvents);
   }
-  for (std::set<std::string>::const_iterator e = left.begin(); e != left.end(); ++e)
-    unsubscribe(*e);
+  for (size_t i = 0; i < left.size(); ++i) unsubscribe(left[i]);
   delete net;
   net = 0;
   delete tts;
@@ -163,6 +153,7 @@ KTVesper::~KTVesper() {
 }
 
 void KTVesper::stopServer() {
+  std::lock_guard<std::mutex> lock(serverMutex);
   if (server_id <= 0) return;
   // Only a live child of ours is signalled: one that ended already (its
   // port was taken) is reaped here, and an id that is no child of ours any
@@ -176,6 +167,14 @@ void KTVesper::stopServer() {
   server_id = -1;
 }
 
+void KTVesper::reapServer() {
+  std::lock_guard<std::mutex> lock(serverMutex);
+  if (server_id <= 0 || waitpid(server_id, 0, WNOHANG) != server_id) return;
+  // It ended on its own (its port could not be had): said once.
+  server_id = -1;
+  VWARN << "テレパシーサーバーが終了しました。他のロボットからの信号は受け取れません。";
+}
+
 void KTVesper::unsubscribe(const std::string& event) {
   try {
     fMemory->unsubscribeToEvent(event, getName());
@@ -186,18 +185,17 @@ void KTVesper::unsubscribe(const std::string& event) {
 
 void KTVesper::testSignalSpeech(const std::string& name, const AL::ALValue& val,
                                 const std::string&) {
+  reapServer();
   VINFO << "testSignalSpeech イベント発生 name = " << name
         << " value = " << val.toString(AL::VerbosityMini);
   std::string address = val;
-  char robotName[KTRobot::kTextSize] = "";
-  bool found = net->getRobotNameFromIP(address.c_str(), robotName, sizeof robotName);
+  std::string sentence = net->testSignalSentence(address);
   tts->callVoid("setLanguage", std::string("Japanese"));
-  std::string sentence = found ? std::string(robotName) : "名前を知らない" + address;
-  sentence += std::string(kSpeech) + net->getRobotName() + "です。";
   tts->callVoid("say", sentence);
 }
 
 void KTVesper::setRobotNumber(std::string rnum) {
+  reapServer();
   // atoi's reading, without its undefined result for a number beyond int.
   long n = std::strtol(rnum.c_str(), 0, 10);
   if (n > INT_MAX) n = INT_MAX;
@@ -205,9 +203,13 @@ void KTVesper::setRobotNumber(std::string rnum) {
   recogRobotNumber = static_cast<int>(n);
 }
 
-int KTVesper::getRobotNumber() { return net->getRobotNumber(); }
+int KTVesper::getRobotNumber() {
+  reapServer();
+  return net->getRobotNumber();
+}
 
 void KTVesper::initTelepathy() {
+  reapServer();
   net->clearConnectedClientNumber();
   NameRows names;
   int n = net->getNameList(names);
@@ -217,7 +219,9 @@ void KTVesper::initTelepathy() {
     fMemory->subscribeToEvent(event, getName(), "telepathyToRobot");
     {
       std::lock_guard<std::mutex> lock(eventsMutex);
-      telepathyEvents.insert(event);
+      if (std::find(telepathyEvents.begin(), telepathyEvents.end(), event) ==
+          telepathyEvents.end())
+        telepathyEvents.push_back(event);
     }
     VINFO << "テレパシーイベント [ " << event
           << " ] のイベントハンドラ [ telepathyToRobot ]をセットしました。";
@@ -226,26 +230,32 @@ void KTVesper::initTelepathy() {
 }
 
 void KTVesper::disconnectAllRobots() {
-  NameRows names;
-  int n = net->getNameList(names);
-  int c = net->getConnectedClientNumber();
-  // A later search may have found fewer robots than there are connections.
-  for (int i = 0; i < c && i < n; ++i) {
-    std::string event = eventFor(names[i]);
-    fMemory->unsubscribeToEvent(event, getName());
+  reapServer();
+  // Exactly the events initTelepathy subscribed, whatever searches and
+  // failed connections came since.
+  std::vector<std::string> events;
+  {
     std::lock_guard<std::mutex> lock(eventsMutex);
-    telepathyEvents.erase(event);
+    events = telepathyEvents;
+  }
+  for (size_t i = 0; i < events.size(); ++i) {
+    fMemory->unsubscribeToEvent(events[i], getName());
+    std::lock_guard<std::mutex> lock(eventsMutex);
+    telepathyEvents.erase(std::remove(telepathyEvents.begin(), telepathyEvents.end(), events[i]),
+                          telepathyEvents.end());
   }
   net->disconnectAllRobots();
 }
 
 std::string KTVesper::getNameList() {
+  reapServer();
   NameRows names;
   int n = net->getNameList(names);
   return join(names, n);
 }
 
 std::string KTVesper::getRobotList() {
+  reapServer();
   NameRows rows;
   int n = net->getRobotList(rows);
   return join(rows, n);
@@ -253,8 +263,15 @@ std::string KTVesper::getRobotList() {
 
 void KTVesper::telepathyToRobot(const std::string& name, const AL::ALValue& val,
                                 const std::string& myName) {
+  reapServer();
   VINFO << "name = " << name << " value = " << val << " myName = " << myName;
+  // A name cut to fit its buffer could name another robot: too long is
+  // refused.
   char event[KTTelpnet::kLineSize];
+  if (name.size() >= sizeof event) {
+    VWARN << "イベント名が長すぎます： 中止 = " << name.size() << "バイト";
+    return;
+  }
   KTRobot::copyText(event, sizeof event, name.c_str());
   const char* to = std::strstr(event, "_to_");
   if (to == 0) {
@@ -262,6 +279,10 @@ void KTVesper::telepathyToRobot(const std::string& name, const AL::ALValue& val,
     return;
   }
   char robotName[KTRobot::kTextSize];
+  if (std::strlen(to + 4) >= sizeof robotName) {
+    VWARN << "ロボット名が長すぎます： 中止 = " << std::strlen(to + 4) << "バイト";
+    return;
+  }
   KTRobot::copyText(robotName, sizeof robotName, to + 4);
   VINFO << "sendTo robot [ " << robotName << " ] value = " << val;
   std::string value = val;
@@ -270,6 +291,7 @@ void KTVesper::telepathyToRobot(const std::string& name, const AL::ALValue& val,
 
 void KTVesper::searchRobots(const std::string& name, const AL::ALValue& val,
                             const std::string&) {
+  reapServer();
   std::string text = val.toString(AL::VerbosityMini);
   VINFO << "searchRobots イベント発生 name = " << name << " value = " << text;
   if (text == "0") {
@@ -284,24 +306,31 @@ void KTVesper::searchRobots(const std::string& name, const AL::ALValue& val,
   int rnum = recogRobotNumber;
   VINFO << "すべての他のロボットの探索を開始します。探索すべきロボット数 = " << rnum;
 
-  pid_t robot = getpid();
-  pid_t sender = fork();
-  if (sender == 0) {
-    // The discovery sender process: it ends with the robot, and never
-    // returns into the module.
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != robot) _exit(0);
-    signal(SIGPIPE, SIG_IGN);
-    closeInherited();
-    try {
-      net->sendRobotInfo();
-    } catch (const std::exception& e) {
-      VWARN << "自己情報の送信に失敗しました： 中止 = " << e.what();
-    } catch (...) {
+  // A robot without an address (or a name others can take) only listens.
+  pid_t sender = -1;
+  if (net->prepareAnnouncement()) {
+    pid_t robot = getpid();
+    sender = fork();
+    if (sender == 0) {
+      // The discovery sender process (see the constructor for what it may
+      // call): it ends with the robot, and never returns into the module.
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (getppid() != robot) _exit(0);
+      signal(SIGPIPE, SIG_IGN);
+      ktCloseInherited();
+      try {
+        net->sendRobotInfo();
+      } catch (const std::exception& e) {
+        VWARN << "自己情報の送信に失敗しました： 中止 = " << e.what();
+      } catch (...) {
+      }
+      _exit(0);
     }
-    _exit(0);
+    if (sender < 0) {
+      const char* reason = ktReason(errno);
+      VWARN << "自己情報の送信プロセスを生成できません。受信だけを行います。 (" << reason << ")";
+    }
   }
-  if (sender < 0) VWARN << "自己情報の送信プロセスを生成できません。受信だけを行います。";
   Reaper reaper(sender);
 
   net->recvRobotInfo(rnum);

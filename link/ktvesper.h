@@ -7,8 +7,8 @@
 #include <sys/types.h>
 
 #include <mutex>
-#include <set>
 #include <string>
+#include <vector>
 
 #include <boost/shared_ptr.hpp>
 
@@ -42,6 +42,8 @@ public:
 
 private:
   void stopServer();
+  // Reaps a server process that ended on its own, saying so.
+  void reapServer();
   void unsubscribe(const std::string& event);
 
   AL::ALProxy* tts;
@@ -49,10 +51,12 @@ private:
   int port;
   KTTelpnet* net;
   pid_t server_id;
+  std::mutex serverMutex;
   int recogRobotNumber;
-  // The telepathy_to_ events subscribed and not yet unsubscribed, so that
-  // none is left to call a module that is gone.
-  std::set<std::string> telepathyEvents;
+  // The telepathy_to_ events subscribed and not yet unsubscribed, in the
+  // order of subscription, so that none is left to call a module that is
+  // gone.
+  std::vector<std::string> telepathyEvents;
   std::mutex eventsMutex;
 };
 

@@ -3,6 +3,9 @@
 // ctest-timeout: 90
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -70,6 +73,25 @@ TEST_F(VesperRobots, ThreeRobotsFindEachOtherAndExchangeSignals) {
       10))
       << robots[1]->robotOut();
 
+  EXPECT_TRUE(stopAll());
+}
+
+TEST_F(VesperRobots, ARobotKilledAndStartedAgainAtOnceServesItsPort) {
+  KT_NEED_SIMNET(simnet, "robota");
+  startRobots({"robota"});
+  const std::string log = robots[0]->root + "/var/volatile/var/log/naoqi/tail-naoqi.log";
+  for (int run = 0; run < 3; ++run) {
+    // Killed outright: its server process goes by itself, and the port with
+    // it, while the robot started again waits for it.
+    std::ofstream(log.c_str(), std::ios::trunc);
+    EXPECT_EQ(128 + SIGKILL, robots[0]->stop(SIGKILL));
+    ASSERT_TRUE(robots[0]->start({"--name", "robota", "--load", RobotHarness::library("ktvesper")}))
+        << robots[0]->robotErr();
+    EXPECT_TRUE(kt::itest::eventually(
+        [&] { return contains(robots[0]->tailLog(), "ロボットテレパシー  >> Server Start..."); }, 10))
+        << run;
+    EXPECT_FALSE(contains(robots[0]->tailLog(), "server: can't bind local address.")) << run;
+  }
   EXPECT_TRUE(stopAll());
 }
 

@@ -1,12 +1,19 @@
 // The client side of the telepathy link, between robots on a simulated
-// network: this test is robota; robotc serves; robotb is down.
+// network: this test is robota; robotc serves; robotb is down unless a test
+// plays it.
 #include <gtest/gtest.h>
 
+#include <netinet/tcp.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <atomic>
 #include <chrono>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <ktplatform/sleephook.h>
 
@@ -14,6 +21,61 @@
 #include "simnet.h"
 
 namespace {
+
+// A robot's telepathy port played on its network: every connection is
+// greeted, its line recorded and answered.
+class PeerPlay {
+public:
+  PeerPlay(kt::test::SimNet& net, const std::string& robot) {
+    std::atomic<int> ready(0);
+    fThread = std::thread([&] {
+      int s = net.enter(robot) ? socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0) : -1;
+      struct sockaddr_in any = {};
+      any.sin_family = AF_INET;
+      any.sin_port = htons(KTTelpnet::kTelepathyPort);
+      int yes = 1;
+      setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+      bool up = bind(s, reinterpret_cast<struct sockaddr*>(&any), sizeof any) == 0 && listen(s, 64) == 0;
+      ready = up ? 1 : -1;
+      struct pollfd p = {s, POLLIN, 0};
+      while (up && !fStop)
+        if (poll(&p, 1, 50) == 1) serve(accept4(s, nullptr, nullptr, SOCK_CLOEXEC));
+      close(s);
+    });
+    kt::test::eventually([&] { return ready != 0; }, 10);
+    EXPECT_EQ(1, ready.load()) << robot << " cannot serve";
+  }
+  ~PeerPlay() {
+    fStop = true;
+    fThread.join();
+    for (std::thread& t : fConnections) t.join();
+  }
+  std::vector<std::string> lines() {
+    std::lock_guard<std::mutex> lock(fMutex);
+    return fLines;
+  }
+
+private:
+  void serve(int c) {
+    fConnections.emplace_back([this, c] {
+      KTSocket wire("test");
+      wire.send_line(c, "100: Hello! we are connected!\r\n");
+      char line[KTSocket::kLineSize];
+      if (wire.read_signal_line(c, line) == KTSocket::kLineWhole) {
+        wire.send_line(c, (std::string("100: Received your command with value = ") + line + "\r\n").c_str());
+        std::lock_guard<std::mutex> lock(fMutex);
+        fLines.push_back(line);
+      }
+      close(c);
+    });
+  }
+
+  std::atomic<bool> fStop{false};
+  std::thread fThread;
+  std::vector<std::thread> fConnections;
+  std::mutex fMutex;
+  std::vector<std::string> fLines;
+};
 
 class TelepathyClientTest : public kt::test::LinkTest {
 protected:
@@ -27,8 +89,28 @@ protected:
     if (server == 0) _exit(simnet.enter("robotc") && net->initServer() ? 0 : 1);
     ASSERT_TRUE(kt::test::eventually(
         [&] { return kt::test::portInUse("tcp", KTTelpnet::kTelepathyPort, server); }, 10));
-    searchWith([&] { net->recvRobotInfo(2); },
-               {"ktmyprofile:robotb:198.18.0.2", "ktmyprofile:robotc:198.18.0.3"});
+    search({"robotb", "robotc"});
+  }
+
+  // A search on robota that hears these robots, in this order, each
+  // announcing itself from its own network.
+  void search(const std::vector<std::string>& robots) {
+    std::thread receiving([&] { net->recvRobotInfo(static_cast<int>(robots.size())); });
+    EXPECT_TRUE(kt::test::eventually(
+        [] { return kt::test::portInUse("udp", KTTelpnet::kDiscoveryPort); }, 10));
+    for (const std::string& r : robots)
+      std::thread([&] {
+        if (simnet.enter(r))
+          kt::test::sendDatagrams({"ktmyprofile:" + r + ":" + simnet.address(r)},
+                                  simnet.address("robota"));
+      }).join();
+    receiving.join();
+  }
+
+  // What robotc's server raised on this robot.
+  std::string fromRobota() {
+    const char* key = "telepathy_from_198.18.0.1";
+    return robot.memory().hasData(key) ? std::string(robot.memory().getData(key)) : "";
   }
 
   void TearDown() override {
@@ -76,11 +158,21 @@ TEST_F(TelepathyClientTest, ASignalReachesTheRobotThatServesOncePerConnection) {
   EXPECT_EQ(std::vector<unsigned int>{1}, sleeps.calls());
   EXPECT_TRUE(logged(qi::LogLevel_Info, "次のコマンドを送付します。 send_buf = ktvesper:hello\r\n"));
   // robotc raised it on its robot (here the same one), once it had answered.
-  ASSERT_TRUE(kt::test::eventually(
-      [&] { return robot.memory().hasData("telepathy_from_198.18.0.1"); }, 10));
-  EXPECT_EQ(AL::ALValue("ktvesper:hello\r\n"), robot.memory().getData("telepathy_from_198.18.0.1"));
+  EXPECT_TRUE(kt::test::eventually([&] { return fromRobota() == "ktvesper:hello\r\n"; }, 10));
   EXPECT_FALSE(net->sendSignal(robotc, "again"));
   EXPECT_TRUE(logged(qi::LogLevel_Warning, "コマンド送付に失敗： 中止 = \r\n"));
+
+  // A value is one line: up to its first NUL, never with a line break.
+  ASSERT_TRUE(net->initClient(robotc));
+  int on = 0;
+  socklen_t size = sizeof on;
+  getsockopt(net->getSocketFromRobotName("robotc"), SOL_SOCKET, SO_KEEPALIVE, &on, &size);
+  EXPECT_EQ(1, on);  // it may wait long for its signal
+  EXPECT_FALSE(net->sendSignal(robotc, "two\nlines"));
+  EXPECT_TRUE(logged(qi::LogLevel_Warning, "送付する値に改行があります： 中止"));
+  EXPECT_TRUE(net->sendSignal(robotc, std::string("hel\0", 4) + std::string(600, 'o')));
+  EXPECT_TRUE(kt::test::eventually([&] { return fromRobota() == "ktvesper:hel\r\n"; }, 10))
+      << fromRobota();
 
   // The pause before the reply is read is a real second.
   kt::setSleepHook(kt::SleepHook());
@@ -112,6 +204,43 @@ TEST_F(TelepathyClientTest, FiftyConnectionsAreTheLimitAndAllAreClosedAtOnce) {
   EXPECT_EQ(-1, net->getSocketFromRobotName("robotc"));
   EXPECT_EQ(1, net->getConnectedClientNumber());
   EXPECT_EQ(before, kt::test::openDescriptors());
+}
+
+TEST_F(TelepathyClientTest, ASignalReachesOnlyTheRobotItNamesWhileSearchesRewriteTheTable) {
+  PeerPlay robotbPlayed(simnet, "robotb");
+  ASSERT_TRUE(net->initClient(robotb));
+  ASSERT_TRUE(net->initClient(robotc));
+  // Heard the other way round: each connection stays with its robot.
+  search({"robotc", "robotb"});
+  EXPECT_TRUE(net->sendSignal(robotc, "for-robotc"));
+  EXPECT_TRUE(net->sendSignal(robotb, "for-robotb"));
+  EXPECT_TRUE(kt::test::eventually([&] { return fromRobota() == "ktvesper:for-robotc\r\n"; }, 10));
+  EXPECT_TRUE(kt::test::eventually(
+      [&] { return robotbPlayed.lines() == std::vector<std::string>{"ktvesper:for-robotb\r\n"}; },
+      10));
+
+  // Lists, connections, signals and disconnections while searches rewrite
+  // the table: every signal that goes reaches the robot it names.
+  std::atomic<bool> searching(true);
+  std::vector<std::thread> users;
+  for (char* name : {robotb, robotc})
+    users.emplace_back([&, name] {
+      char rows[KTTelpnet::kMaxRobots][KTTelpnet::kLineSize];
+      for (int i = 0; searching; ++i) {
+        net->getNameList(rows);
+        net->getRobotList(rows);
+        net->initClient(name);
+        net->sendSignal(name, std::string("for-") + name);
+        if (i % 3 == 0) net->disconnectAllRobots();
+      }
+    });
+  for (int i = 0; i < 3; ++i) search(i % 2 ? std::vector<std::string>{"robotb", "robotc"}
+                                            : std::vector<std::string>{"robotc", "robotb"});
+  searching = false;
+  for (std::thread& t : users) t.join();
+  for (const std::string& line : robotbPlayed.lines()) EXPECT_EQ("ktvesper:for-robotb\r\n", line);
+  EXPECT_EQ(std::string::npos, tailLog().find("受信値 = ktvesper:for-robotb"));
+  net->disconnectAllRobots();
 }
 
 }  // namespace

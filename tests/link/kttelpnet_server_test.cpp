@@ -7,7 +7,9 @@
 #include <sys/wait.h>
 
 #include <fstream>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "link_fixture.h"
 
@@ -34,12 +36,50 @@ int countIn(const std::string& folder, pid_t parent = 0) {
   return n;
 }
 
+// A connection to the telepathy port on loopback from the address from.
+int dial(const char* from = "127.0.0.1") {
+  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  struct sockaddr_in local = {}, to = {};
+  local.sin_family = to.sin_family = AF_INET;
+  inet_pton(AF_INET, from, &local.sin_addr);
+  to.sin_port = htons(KTTelpnet::kTelepathyPort);
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(s, reinterpret_cast<struct sockaddr*>(&local), sizeof local);
+  connect(s, reinterpret_cast<struct sockaddr*>(&to), sizeof to);
+  return s;
+}
+
+// All the server sent until it closed (or 5 s passed).
+std::string drain(int s) {
+  std::string got;
+  char chunk[1024];
+  ssize_t n;
+  struct pollfd p = {s, POLLIN, 0};
+  while (poll(&p, 1, 5000) == 1 && (n = read(s, chunk, sizeof chunk)) > 0)
+    got.append(chunk, static_cast<size_t>(n));
+  return got;
+}
+
+// Whether the local end of an established connection on the telepathy port
+// runs its keepalive timer.
+bool keptAlive() {
+  std::ifstream in("/proc/thread-self/net/tcp");
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream row(line);
+    std::string sl, local, remote, state, queues, timer;
+    if (row >> sl >> local >> remote >> state >> queues >> timer && state == "01" &&
+        local.size() > 5 && local.compare(local.size() - 5, 5, ":257B") == 0)
+      return timer.compare(0, 3, "02:") == 0;
+  }
+  return false;
+}
+
 class TelepathyServerTest : public kt::test::LinkTest {
 protected:
   void SetUp() override {
     LinkTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    KTSocket::readTimeoutMs = 300;  // a silent peer is given up at once
     net.reset(new KTTelpnet(broker, broker->getSpecialisedProxy<AL::ALMemoryProxy>("ALMemory")));
     server = fork();
     if (server == 0) _exit(net->initServer() ? 0 : 1);
@@ -53,26 +93,32 @@ protected:
   }
 
   // Connects, sends bytes and returns what came back until the server
-  // closed (or 5 s passed); a peer that goes at once when hangUp.
-  std::string exchange(const std::string& bytes, bool hangUp = false) {
-    int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    struct sockaddr_in to = {};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(KTTelpnet::kTelepathyPort);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    std::string got;
-    char chunk[1024];
-    ssize_t n = connect(s, reinterpret_cast<struct sockaddr*>(&to), sizeof to) == 0 && !hangUp;
-    if (n && !bytes.empty()) send(s, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    struct pollfd p = {s, POLLIN, 0};
-    while (n > 0 && poll(&p, 1, 5000) == 1 && (n = read(s, chunk, sizeof chunk)) > 0)
-      got.append(chunk, static_cast<size_t>(n));
+  // closed; a peer that goes at once when hangUp, that says no more when
+  // done, and that stays when it is a trickle.
+  enum Peer { kDone, kHangUp, kTrickle };
+  std::string exchange(const std::string& bytes, Peer peer = kDone) {
+    int s = dial();
+    if (peer == kHangUp) {
+      close(s);
+      return "";
+    }
+    send(s, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    if (peer == kDone) shutdown(s, SHUT_WR);
+    std::string got = drain(s);
     close(s);
     return got;
   }
 
   bool raised() { return robot.memory().hasData("telepathy_from_127.0.0.1"); }
 
+  int lines(const std::string& part) {
+    std::istringstream in(tailLog());
+    int n = 0;
+    for (std::string line; std::getline(in, line);) n += line.find(part) != std::string::npos;
+    return n;
+  }
+
+  kt::test::Seam readTimeOut{KTSocket::readTimeoutMs, 300};
   std::unique_ptr<KTTelpnet> net;
   pid_t server = -1;
 };
@@ -94,10 +140,68 @@ TEST_F(TelepathyServerTest, WhatIsNotAWholeSignalLineGetsTheGreetingOnly) {
     SCOPED_TRACE(line.substr(0, 20));
     EXPECT_EQ(kGreeting, exchange(line));
   }
+  // A line begun and not ended in time is never a signal.
+  EXPECT_EQ(kGreeting, exchange("ktvesper:tr", kTrickle));
   EXPECT_FALSE(raised());
   std::string log = tailLog();
   EXPECT_NE(std::string::npos, log.find("テレパシー受信に失敗： 中止 = hello\r\n"));
   EXPECT_NE(std::string::npos, log.find("ソケットの読み込みがタイムアウトしました： 中止"));
+  EXPECT_NE(std::string::npos, log.find("テレパシー受信に失敗： 中止 = ktvesper:tr\n"));
+}
+
+TEST_F(TelepathyServerTest, AConnectionWaitsForItsSignalAsLongAsItStaysOpen) {
+  int s = dial();
+  struct pollfd p = {s, POLLIN, 0};
+  ASSERT_EQ(1, poll(&p, 1, 5000));
+  char greeting[64];
+  ASSERT_EQ(static_cast<ssize_t>(kGreeting.size()), read(s, greeting, sizeof greeting));
+  // Silent for several read time-outs: still open, its peer watched by
+  // keepalive.
+  EXPECT_EQ(0, poll(&p, 1, 3 * KTSocket::readTimeoutMs));
+  EXPECT_TRUE(keptAlive());
+  send(s, "ktvesper:late\r\n", 15, MSG_NOSIGNAL);
+  EXPECT_EQ(kPrefix + "ktvesper:late\r\n\r\n", drain(s));
+  close(s);
+  EXPECT_TRUE(kt::test::eventually([&] { return raised(); }, 10));
+}
+
+TEST_F(TelepathyServerTest, NoPeerHoldsMoreThanItsShareAndARealSignalStillGetsThrough) {
+  // One peer: only its newest connections stay; the older are closed.
+  std::vector<int> crowd;
+  for (int i = 0; i < 100; ++i) crowd.push_back(dial("127.0.0.2"));
+  for (size_t i = 0; i < crowd.size(); ++i) {
+    if (i + KTTelpnet::kMaxConnectionsPerPeer < crowd.size()) {
+      EXPECT_EQ(std::string::npos, drain(crowd[i]).find("Received")) << i;
+      continue;
+    }
+    struct pollfd p = {crowd[i], POLLIN, 0};
+    char greeting[64];
+    EXPECT_EQ(1, poll(&p, 1, 5000));
+    EXPECT_EQ(static_cast<ssize_t>(kGreeting.size()), read(crowd[i], greeting, sizeof greeting));
+    EXPECT_EQ(0, poll(&p, 1, 0)) << i;  // and still open
+  }
+  EXPECT_TRUE(kt::test::eventually(
+      [&] { return countIn("/proc", server) == KTTelpnet::kMaxConnectionsPerPeer; }, 10));
+  EXPECT_EQ(kGreeting + kPrefix + "ktvesper:real\r\n\r\n", exchange("ktvesper:real\r\n"));
+  EXPECT_EQ(1, lines("同じ相手からのテレパシー接続が多すぎるので、古い接続を閉じました。 相手 = 127.0.0.2 件数 = 1"));
+
+  // Many peers: beyond the total a new connection is closed at once; the
+  // crowd's newest hold as many places as a peer may.
+  std::vector<int> many;
+  for (int i = 1; i <= KTTelpnet::kMaxConnections; ++i)
+    many.push_back(dial(("127.0.2." + std::to_string(i % 250 + 1) + "").c_str()));
+  int refused = 0;
+  for (int s : many) {
+    struct pollfd p = {s, POLLIN, 0};
+    char c;
+    refused += poll(&p, 1, 5000) == 1 && read(s, &c, 1) == 0;
+  }
+  EXPECT_EQ(KTTelpnet::kMaxConnectionsPerPeer, refused);
+  EXPECT_EQ(KTTelpnet::kMaxConnections, countIn("/proc", server));
+  EXPECT_EQ(1, lines("テレパシー接続数が上限[150]に達しているので、新しい接続を閉じました。 件数 = 1"));
+  for (int s : crowd) close(s);
+  for (int s : many) close(s);
+  EXPECT_TRUE(kt::test::eventually([&] { return countIn("/proc", server) == 0; }, 10));
 }
 
 TEST_F(TelepathyServerTest, ATestSignalIsSpokenWithTheSendersAddressAndAFailureEndsCleanly) {
@@ -115,11 +219,54 @@ TEST_F(TelepathyServerTest, ATestSignalIsSpokenWithTheSendersAddressAndAFailureE
 TEST_F(TelepathyServerTest, AThousandConnectionsLeaveNoZombieAndNoDescriptor) {
   const std::string fds = "/proc/" + std::to_string(server) + "/fd";
   int before = countIn(fds);
-  exchange("", true);
+  exchange("", kHangUp);
   for (int i = 0; i < 1000; ++i) ASSERT_EQ(kGreeting, exchange("nothing\r\n")) << i;
   EXPECT_TRUE(kt::test::eventually([&] { return countIn("/proc", server) == 0; }, 10));
   EXPECT_EQ(before, countIn(fds));
   EXPECT_EQ(0, kill(server, 0));  // still serving
+}
+
+}  // namespace
+
+namespace {
+
+using TelepathyPortTest = kt::test::LinkTest;
+
+TEST_F(TelepathyPortTest, APortStillHeldIsWaitedForAndOneNeverFreedIsSaidOnce) {
+  KTTelpnet net(broker, broker->getSpecialisedProxy<AL::ALMemoryProxy>("ALMemory"));
+  int holder = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  struct sockaddr_in any = {};
+  any.sin_family = AF_INET;
+  any.sin_port = htons(KTTelpnet::kTelepathyPort);
+  ASSERT_EQ(0, bind(holder, reinterpret_cast<struct sockaddr*>(&any), sizeof any));
+  ASSERT_EQ(0, listen(holder, 1));
+  auto serve = [&] {
+    pid_t pid = fork();
+    if (pid == 0) {
+      close(holder);
+      _exit(net.initServer() ? 0 : 1);
+    }
+    return pid;
+  };
+  {
+    kt::test::Seam patience(KTTelpnet::bindPatienceMs, 300);
+    int status = 0;
+    pid_t refused = serve();
+    ASSERT_EQ(refused, waitpid(refused, &status, 0));
+    EXPECT_EQ(1, WEXITSTATUS(status));
+  }
+  std::string log = tailLog();
+  const std::string bindFailed = "server: can't bind local address. (Address already in use)";
+  EXPECT_NE(std::string::npos, log.find(bindFailed));
+  EXPECT_EQ(log.find(bindFailed), log.rfind(bindFailed));
+
+  // Freed while a server waits for it: that server serves.
+  pid_t server = serve();
+  close(holder);
+  EXPECT_TRUE(kt::test::eventually(
+      [&] { return kt::test::portInUse("tcp", KTTelpnet::kTelepathyPort, server); }, 10));
+  kill(server, SIGINT);
+  waitpid(server, nullptr, 0);
 }
 
 }  // namespace

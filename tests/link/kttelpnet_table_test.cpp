@@ -53,60 +53,76 @@ TEST_F(TelpnetTest, RightAfterConstructionNothingIsKnown) {
   EXPECT_STREQ("before", out);
   EXPECT_TRUE(logged("ロボット名 name = before"));
 
+
+  // Without an address the robot only listens; nothing it sends can leave.
+  EXPECT_FALSE(net->prepareAnnouncement());
+  EXPECT_TRUE(log.has(qi::LogLevel_Warning, "ktvesper",
+                      "このロボットにはIPアドレスがないので、自己情報を送信しません。受信だけを行います。"));
+  net->sendRobotInfo();
+  EXPECT_TRUE(log.has(qi::LogLevel_Warning, "ktvesper",
+                      "ブロードキャストパケットを送信できません： Network is unreachable = "
+                      "ktmyprofile:ruko:0.0.0.0"));
+  EXPECT_FALSE(logged("ブロードキャストパケット = ktmyprofile:ruko:0.0.0.0"));
+
+  // The address is read again when a search starts.
   ASSERT_EQ(0, system("ip link add wlan0 type veth peer name wlan0p && "
                       "ip addr add 198.18.7.9/15 dev wlan0 && ip link set wlan0 up"));
   EXPECT_EQ("198.18.7.9", net->getIpadress());
   EXPECT_TRUE(logged("このロボットのIPアドレス = 198.18.7.9"));
+  EXPECT_TRUE(net->prepareAnnouncement());
 }
 
 TEST_F(TelpnetTest, LookupsSeeOnlyTheRowsOfTheLastSearch) {
-  receive({"ktmyprofile:robota:192.168.1.12", "ktmyprofile:robotb:192.168.1.13",
-           "ktmyprofile:robota:192.168.1.99", "x:Robota:192.168.1.12"},
+  receive({"ktmyprofile:robota:127.0.1.12", "ktmyprofile:robotb:127.0.1.13",
+           "ktmyprofile:robota:127.0.1.99", "ktmyprofile:Robota:127.0.1.14"},
           3);
-  EXPECT_EQ((Rows{"robota&192.168.1.12", "robotb&192.168.1.13", "Robota&192.168.1.12"}),
-            robotList());
+  EXPECT_EQ((Rows{"robota&127.0.1.12", "robotb&127.0.1.13", "Robota&127.0.1.14"}), robotList());
   char name[KTRobot::kTextSize] = "";
   log.clear();
-  // Two rows with one address: the lower one answers.
-  ASSERT_TRUE(net->getRobotNameFromIP("192.168.1.12", name));
-  EXPECT_STREQ("robota", name);
-  EXPECT_EQ((Rows{"IPからロボット名を取得 IP = [192.168.1.12]　認識ロボット数 = 3",
-                  "ktrobot IP = [192.168.1.12] name = [robota]", "一致しました。"}),
+  ASSERT_TRUE(net->getRobotNameFromIP("127.0.1.13", name));
+  EXPECT_STREQ("robotb", name);
+  EXPECT_EQ((Rows{"IPからロボット名を取得 IP = [127.0.1.13]　認識ロボット数 = 3",
+                  "ktrobot IP = [127.0.1.12] name = [robota]",
+                  "ktrobot IP = [127.0.1.13] name = [robotb]", "一致しました。"}),
             log.messages("ktvesper"));
   net->getIPFromRobotName("robotb", name);
-  EXPECT_STREQ("192.168.1.13", name);
+  EXPECT_STREQ("127.0.1.13", name);
   EXPECT_FALSE(net->checkRobot("ROBOTB"));  // names are compared exactly
   EXPECT_EQ(-1, net->getSocketFromRobotName("robotb"));  // never connected
 
   // A smaller search: the rows beyond it keep old data that nobody sees.
-  receive({"ktmyprofile:robotc:192.168.1.14"}, 1);
-  EXPECT_EQ((Rows{"robotc&192.168.1.14"}), robotList());
+  receive({"ktmyprofile:robotc:127.0.1.15"}, 1);
+  EXPECT_EQ((Rows{"robotc&127.0.1.15"}), robotList());
   EXPECT_FALSE(net->checkRobot("robotb"));
-  EXPECT_FALSE(net->getRobotNameFromIP("192.168.1.13", name));
+  EXPECT_FALSE(net->getRobotNameFromIP("127.0.1.13", name));
 }
 
-TEST_F(TelpnetTest, EachDatagramIsReadAsThreeColonFields) {
-  struct Case {
-    std::string datagram;
-    Rows rows;
-  } cases[] = {
-      {"hello:robota:192.168.1.12", {"robota&192.168.1.12"}},
-      {"ktmyprofile::robota::192.168.1.12", {"robota&192.168.1.12"}},
-      {"ktmyprofile:robota", {}},
-      {"a:b:c:d", {"b&c"}},
-      {"", {}},
-      // Fields the table cannot hold are no robot of ours.
-      {"ktmyprofile:" + std::string(KTRobot::kTextSize, 'n') + ":192.168.1.12", {}},
-      {"ktmyprofile:robota:" + std::string(300, '1'), {}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.datagram.substr(0, 40));
-    // A last robot ends the search at once.
-    Rows expected = c.rows;
-    expected.push_back("end&198.18.0.9");
-    receive({c.datagram, "k:end:198.18.0.9"}, static_cast<int>(expected.size()));
-    EXPECT_EQ(expected, robotList());
-  }
+TEST_F(TelpnetTest, OnlyARobotsOwnAnnouncementIsTakenAndEachSenderIsLoggedOnce) {
+  // Loopback sends from 127.0.0.1 unless a field names another of its
+  // addresses.
+  receive({"hello:tagless:127.0.1.1", "ktmyprofile:spoof:198.18.7.99", "ktmyprofile:robotz:0.0.0.0",
+           "ktmyprofile:robotx:not-an-address", "ktmyprofile:robota", "ktmyprofile:a&b:127.0.1.2",
+           "ktmyprofile:tab\tname:127.0.1.3",
+           "ktmyprofile:" + std::string(KTRobot::kTextSize, 'n') + ":127.0.1.4",
+           "ktmyprofile::robota::127.0.1.5", "ktmyprofile:robotb:127.0.1.6:extra",
+           "ktmyprofile:robotc:127.0.1.6", "ktmyprofile:robota:127.0.1.7",
+           "ktmyprofile:n1:127.0.1.8", "ktmyprofile:n2:127.0.1.8", "ktmyprofile:end:127.0.9.9"},
+          4);
+  EXPECT_EQ((Rows{"robota&127.0.1.5", "robotb&127.0.1.6", "n1&127.0.1.8", "end&127.0.9.9"}),
+            robotList());
+  Rows ignored;
+  for (const std::string& m : log.messages("ktvesper"))
+    if (m.rfind("受け取れないロボット情報を無視します。", 0) == 0)
+      ignored.push_back(m.substr(m.find("送信元 = ")));
+  EXPECT_EQ((Rows{"送信元 = 127.0.1.1 理由 = ロボットの自己情報ではありません",
+                  "送信元 = 127.0.0.1 理由 = アドレスが送信元と違います",
+                  "送信元 = 127.0.1.2 理由 = 名前が空か長すぎるか、「:」「&」や制御文字があります",
+                  "送信元 = 127.0.1.3 理由 = 名前が空か長すぎるか、「:」「&」や制御文字があります",
+                  "送信元 = 127.0.1.4 理由 = 名前が空か長すぎるか、「:」「&」や制御文字があります",
+                  "送信元 = 127.0.1.7 理由 = 同じ名前のロボットがもういます"}),
+            ignored);
+  EXPECT_TRUE(logged("recv: 'ktmyprofile::robota::127.0.1.5' (30)"));
+
   std::string many;
   for (int i = 0; i < 60; ++i) many += std::to_string(i) + ":";
   char* fields[KTTelpnet::kMaxFields];
@@ -115,7 +131,8 @@ TEST_F(TelpnetTest, EachDatagramIsReadAsThreeColonFields) {
 }
 
 TEST_F(TelpnetTest, ASearchWithoutEnoughRobotsEndsAtItsBound) {
-  receive({"ktmyprofile:robota:198.18.0.1"}, 5);
+  kt::test::Seam shortSearch(KTTelpnet::searchLimitMs, 500);
+  receive({"ktmyprofile:robota:127.0.0.1"}, 5);
   Rows lines = log.messages("ktvesper");
   ASSERT_GE(lines.size(), 3u);
   EXPECT_EQ((Rows{"ループスタート loop No. = 2", "時間がきたので、ロボット情報の受信を終了します。",
@@ -135,7 +152,8 @@ TEST_F(TelpnetTest, ASearchWithoutEnoughRobotsEndsAtItsBound) {
   ASSERT_EQ(0, bind(holder, reinterpret_cast<struct sockaddr*>(&any), sizeof any));
   net->recvRobotInfo(1);
   close(holder);
-  EXPECT_TRUE(log.has(qi::LogLevel_Warning, "ktvesper", "ロボット情報の受信ポートを開けません。"));
+  EXPECT_TRUE(log.has(qi::LogLevel_Warning, "ktvesper",
+                      "ロボット情報の受信ポートを開けません。 (Address already in use)"));
   EXPECT_EQ("時間がきたので、ロボット情報の受信を終了します。", log.messages("ktvesper").end()[-2]);
   EXPECT_EQ(0, net->getRobotNumber());
 
@@ -158,12 +176,28 @@ TEST(KTRobotTest, TextsAreCutToTheirBuffersAtACharacterBoundary) {
   row.setIpaddress(std::string(400, '1').c_str());
   EXPECT_EQ(std::string(255, '1'), row.getIpaddress());
 
-  // The own name holds 127 bytes.
+  // The own name holds 127 bytes: a longer one is refused, not cut; one
+  // that other robots cannot take is warned about.
   kt::test::TempRoot root;
-  for (const std::string& name : {std::string(124, 'x') + "ロ", std::string(126, 'x') + "ロボ"}) {
-    kt::sim::Robot robot(name);
+  struct {
+    std::string name, kept, warning;
+  } cases[] = {
+      {std::string(124, 'x') + "ロ", std::string(124, 'x') + "ロ", ""},
+      {std::string(126, 'x') + "ロボ", "", "このロボットの名前が長すぎます： 中止 = 132バイト"},
+      {"robo:ta", "robo:ta",
+       "このロボットの名前は他のロボットに登録できません。名前は空にせず、「:」「&」や制御文字を使わないでください。"},
+  };
+  for (const auto& c : cases) {
+    kt::test::LogCapture log;
+    kt::sim::Robot robot(c.name);
     KTTelpnet net(robot.broker(), robot.broker()->getSpecialisedProxy<AL::ALMemoryProxy>("ALMemory"));
-    EXPECT_EQ(name.size() <= 127 ? name : std::string(126, 'x'), net.getRobotName());
+    EXPECT_EQ(c.kept, net.getRobotName());
+    bool warned = false;
+    for (const kt::test::LogLine& l : log.lines()) warned |= l.level == qi::LogLevel_Warning;
+    EXPECT_EQ(!c.warning.empty(), warned) << c.name;
+    if (!c.warning.empty()) {
+      EXPECT_TRUE(log.has(qi::LogLevel_Warning, "ktvesper", c.warning));
+    }
     robot.shutdown();
   }
 }

@@ -57,23 +57,33 @@ TEST_F(VesperTest, ATouchWithZeroOnlyLogsAndTheNumberIsReadAsAtoiDoes) {
             log.messages("ktvesper"));
   EXPECT_TRUE(robot.textToSpeech().transcript().empty());
 
+  // Each search ends when its robots are heard; with 0, once the table is
+  // full.
   for (auto c : std::vector<std::pair<std::string, int>>{{"3", 3}, {"12x", 12}, {"abc", 0}}) {
     vesper->callVoid("setRobotNumber", c.first);
-    touch(1.0f);
+    Lines robots;
+    for (int i = 1; i <= (c.second ? c.second : KTTelpnet::kMaxRobots); ++i)
+      robots.push_back("ktmyprofile:r" + std::to_string(i) + ":127.0.3." + std::to_string(i));
+    searchHearing(robots);
     EXPECT_TRUE(logged("すべての他のロボットの探索を開始します。探索すべきロボット数 = " +
                        std::to_string(c.second)))
         << c.first;
+    EXPECT_EQ(static_cast<int>(robots.size()), vesper->call<int>("getRobotNumber"));
   }
+  // This robot has no address here: it listened and announced nothing.
+  EXPECT_TRUE(log.has(qi::LogLevel_Warning, "ktvesper",
+                      "このロボットにはIPアドレスがないので、自己情報を送信しません。受信だけを行います。"));
+  for (const std::string& said : robot.textToSpeech().transcript())
+    EXPECT_NE("自己情報の送信をすべて終了しました。", said);
 }
 
 TEST_F(VesperTest, ASearchIsRefusedWhileAnotherRuns) {
-  KTTelpnet::searchLimitMs = 5000;
   std::thread first([&] { touch(1.0f); });
   ASSERT_TRUE(kt::test::eventually([&] { return logged("ループスタート loop No. = 1"); }, 10));
   vesper->callVoid("searchRobots", std::string("FrontTactilTouched"), 1, std::string("KTVesper"));
   EXPECT_TRUE(logged("ロボットを探索中なので、新しい探索は開始しません。"));
   // The first search goes on and ends on its two robots.
-  kt::test::sendDatagrams({"ktmyprofile:robota:192.168.1.12", "ktmyprofile:robotb:192.168.1.13"});
+  kt::test::sendDatagrams({"ktmyprofile:robota:127.0.1.12", "ktmyprofile:robotb:127.0.1.13"});
   first.join();
   EXPECT_EQ("robota:robotb", text("getNameList"));
   int started = 0;
@@ -91,10 +101,10 @@ TEST_F(VesperTest, ListsJoinTheKnownRowsAndATestSignalNamesAKnownSender) {
             log.messages("ktvesper"));
 
   vesper->callVoid("setRobotNumber", std::string("1"));
-  searchHearing({"ktmyprofile:robota:192.168.1.12"});
+  searchHearing({"ktmyprofile:robota:127.0.1.12"});
   EXPECT_EQ("robota", text("getNameList"));
-  EXPECT_EQ("robota&192.168.1.12", text("getRobotList"));
-  robot.memory().raiseEvent("testSignalReceived", "192.168.1.12");
+  EXPECT_EQ("robota&127.0.1.12", text("getRobotList"));
+  robot.memory().raiseEvent("testSignalReceived", "127.0.1.12");
   robot.memory().raiseEvent("testSignalReceived", "192.168.1.50");
   Lines said = robot.textToSpeech().transcript();
   ASSERT_GE(said.size(), 2u);
@@ -107,9 +117,9 @@ TEST_F(VesperTest, ListsJoinTheKnownRowsAndATestSignalNamesAKnownSender) {
   EXPECT_EQ(said.size(), robot.textToSpeech().transcript().size());
 
   vesper->callVoid("setRobotNumber", std::string("2"));
-  searchHearing({"ktmyprofile:robota:192.168.1.12", "ktmyprofile:robotb:192.168.1.13"});
+  searchHearing({"ktmyprofile:robota:127.0.1.12", "ktmyprofile:robotb:127.0.1.13"});
   EXPECT_EQ("robota:robotb", text("getNameList"));
-  EXPECT_EQ("robota&192.168.1.12:robotb&192.168.1.13", text("getRobotList"));
+  EXPECT_EQ("robota&127.0.1.12:robotb&127.0.1.13", text("getRobotList"));
   EXPECT_EQ(2, vesper->call<int>("getRobotNumber"));
 }
 
@@ -134,8 +144,39 @@ TEST_F(VesperTest, ASignalGoesToTheRobotNamedAfterTheFirstTo) {
   EXPECT_THROW(vesper->callVoid("telepathyToRobot", std::string("telepathy_to_robot_to_x"), 5,
                                 std::string("KTVesper")),
                AL::ALError);
+  // A name cut to its buffer could be another robot's: refused.
+  for (auto c : std::vector<std::pair<std::string, std::string>>{
+           {"telepathy_to_" + std::string(300, 'r'), "ロボット名が長すぎます： 中止 = 300バイト"},
+           {"telepathy_to_" + std::string(600, 'r'), "イベント名が長すぎます： 中止 = 613バイト"}}) {
+    vesper->callVoid("telepathyToRobot", c.first, std::string("hello"), std::string("KTVesper"));
+    EXPECT_TRUE(log.has(qi::LogLevel_Warning, "ktvesper", c.second));
+  }
   for (const std::string& m : log.messages("ktvesper"))
     EXPECT_EQ(std::string::npos, m.find("信号を送付します。"));
+}
+
+TEST_F(VesperTest, AConnectionStaysWithItsRobotAndDisconnectingUndoesExactlyWhatWasSubscribed) {
+  vesper->callVoid("setRobotNumber", std::string("2"));
+  searchHearing({"ktmyprofile:robota:127.0.0.2", "ktmyprofile:robotb:127.0.0.3"});
+  vesper->callVoid("initTelepathy");
+  // Heard again in another order, robota gone: robotb keeps its own
+  // connection, and robotc, never connected to, has none.
+  searchHearing({"ktmyprofile:robotb:127.0.0.3", "ktmyprofile:robotc:127.0.0.4"});
+  EXPECT_TRUE(logged("探索で見つからなかったロボットへの接続を閉じます。 robot = robota IP = 127.0.0.2"));
+  log.clear();
+  vesper->callVoid("telepathyToRobot", std::string("telepathy_to_robotc"), std::string("hello"),
+                   std::string("KTVesper"));
+  EXPECT_TRUE(logged("信号を送付します。 robot socket = -1"));
+  robot.memory().raiseEvent("telepathy_to_robotb", "hello");
+  EXPECT_TRUE(kt::test::eventually(
+      [&] { return robot.memory().hasData("telepathy_from_127.0.0.1"); }, 10));
+
+  robot.world().clearJournal();
+  vesper->callVoid("disconnectAllRobots");
+  const std::string unsubscribe = "ALMemory.unsubscribeToEvent ";
+  EXPECT_EQ((Lines{unsubscribe + "[\"telepathy_to_robota\",\"KTVesper\"]",
+                   unsubscribe + "[\"telepathy_to_robotb\",\"KTVesper\"]"}),
+            calls("ALMemory.unsubscribeToEvent"));
 }
 
 TEST_F(VesperTest, DestroyingEndsTheServerClosesConnectionsAndLeavesNoSubscription) {
@@ -163,6 +204,27 @@ TEST_F(VesperTest, DestroyingEndsTheServerClosesConnectionsAndLeavesNoSubscripti
 }
 
 using VesperLoadTest = kt::test::LinkTest;
+
+TEST_F(VesperLoadTest, AServerThatCannotHaveItsPortEndsAndIsReapedWithAWarning) {
+  int holder = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  struct sockaddr_in any = {};
+  any.sin_family = AF_INET;
+  any.sin_port = htons(KTTelpnet::kTelepathyPort);
+  ASSERT_EQ(0, bind(holder, reinterpret_cast<struct sockaddr*>(&any), sizeof any));
+  kt::test::Seam patience(KTTelpnet::bindPatienceMs, 300);
+  AL::ALModule::createModule<KTVesper>(broker, "KTVesper");
+  AL::ALProxy vesper(broker, "KTVesper", 0, 0);
+  EXPECT_TRUE(kt::test::eventually(
+      [&] {
+        vesper.call<int>("getRobotNumber");
+        return log.has(qi::LogLevel_Warning, "ktvesper",
+                       "テレパシーサーバーが終了しました。他のロボットからの信号は受け取れません。");
+      },
+      10));
+  EXPECT_EQ(-1, waitpid(-1, nullptr, WNOHANG));
+  EXPECT_EQ(ECHILD, errno);
+  close(holder);
+}
 
 TEST_F(VesperLoadTest, AModuleThatFailsToLoadLeavesNoSubscriptionAndNoServer) {
   robot.world().setFault("ALSystem.robotName", kt::sim::FaultThrow);

@@ -1,6 +1,6 @@
 // A robot in this process, on a network of the test's own (loopback only),
 // serving its socket so that the processes the robot link forks reach its
-// services as they do on a robot. Searches are bounded to half a second.
+// services as they do on a robot.
 #ifndef KT_LINK_FIXTURE_H
 #define KT_LINK_FIXTURE_H
 
@@ -13,6 +13,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -47,23 +48,43 @@ inline bool portInUse(const std::string& table, int port, pid_t pid = 0) {
   return false;
 }
 
-// Sends each datagram to the discovery port on loopback.
-inline void sendDatagrams(const std::vector<std::string>& datagrams) {
-  int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  struct sockaddr_in to = {};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(KTTelpnet::kDiscoveryPort);
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  for (const std::string& d : datagrams)
-    sendto(s, d.data(), d.size(), 0, reinterpret_cast<struct sockaddr*>(&to), sizeof to);
-  close(s);
+// Sends each datagram to the discovery port of address to, from the first
+// of its fields that is an address of loopback's (127.0.0.0/8), as the robot
+// it announces would; one without such a field from where the system says.
+inline void sendDatagrams(const std::vector<std::string>& datagrams,
+                          const std::string& to = "127.0.0.1") {
+  for (const std::string& d : datagrams) {
+    int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    struct sockaddr_in from = {}, dest = {};
+    from.sin_family = dest.sin_family = AF_INET;
+    std::string field;
+    for (std::istringstream fields(d); std::getline(fields, field, ':');)
+      if (field.compare(0, 4, "127.") == 0 && inet_pton(AF_INET, field.c_str(), &from.sin_addr) == 1) {
+        bind(s, reinterpret_cast<struct sockaddr*>(&from), sizeof from);
+        break;
+      }
+    dest.sin_port = htons(KTTelpnet::kDiscoveryPort);
+    inet_pton(AF_INET, to.c_str(), &dest.sin_addr);
+    sendto(s, d.data(), d.size(), 0, reinterpret_cast<struct sockaddr*>(&dest), sizeof dest);
+    close(s);
+  }
 }
+
+// Sets a time-out seam while it lives, then puts it back.
+class Seam {
+public:
+  Seam(int& seam, int value) : fSeam(seam), fWas(seam) { seam = value; }
+  ~Seam() { fSeam = fWas; }
+
+private:
+  int& fSeam;
+  int fWas;
+};
 
 class LinkTest : public RobotTest {
 protected:
   void SetUp() override {
     KT_NEED_OWN_NETWORK();
-    KTTelpnet::searchLimitMs = 500;
     fServer.reset(new kt::host::Server(robot, root.path() + "/robot.sock"));
     std::string error;
     ASSERT_TRUE(fServer->listen(error)) << error;
