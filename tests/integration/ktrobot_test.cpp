@@ -261,7 +261,7 @@ TEST(KtrobotClients, HugeMalformedTruncatedAndAbandonedRequestsLeaveTheRobotServ
     for (const char* bad : {"", "not json", "{}", "[]", "[1]", "[\"call\"]",
                             "[\"call\",\"ALMemory\",\"getData\",\"k\"]", "[\"info\",5]",
                             "[\"calltext\",\"ALMemory\",\"getData\"]",
-                            "[\"frobnicate\"]", "\"\\ud800\"",
+                            "[\"frobnicate\"]", "\"\\ud800\"", "[\"modules\",\"\\udc00\"]",
                             "[\"fault\",\"ALMotion\",\"throw\"]", "[[[[[[[[[[[[[[",
                             "[\"watch\",[]]"}) {
       ASSERT_TRUE(client.send(std::string(bad) + "\n")) << bad;
@@ -276,6 +276,9 @@ TEST(KtrobotClients, HugeMalformedTruncatedAndAbandonedRequestsLeaveTheRobotServ
     RawClient client(robot.socket);
     ASSERT_TRUE(client.send("[\"modules\"]\n"));
     EXPECT_EQ(0u, client.reply().find("[\"ok\",[\"ALMemory\""));
+    // A strict client reads every reply: bytes that are not UTF-8 come back as U+FFFD.
+    ASSERT_TRUE(client.send("[\"frob\xFF\"]\n"));
+    EXPECT_EQ("[\"error\",\"unknown request frob\xEF\xBF\xBD\"]", client.reply());
   }
   {
     // A request cut short by a client that goes away.
