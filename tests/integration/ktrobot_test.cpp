@@ -156,6 +156,22 @@ TEST(KtrobotLoading, AutoloadTakesTheUserSectionAndAFailedLibraryIsReportedWithD
   EXPECT_EQ(0, robot.cli({"call", "KTOrrin.getRobotLog"}).status);
 }
 
+// A typo in --load gave a robot without the module, found out at the first call.
+TEST(KtrobotLoading, ALoadThatCannotBeLoadedEndsTheRobotBeforeItIsReady) {
+  RobotHarness robot;
+  const std::pair<std::string, std::string> cases[] = {
+      {"/nonexistent.so", dlerrorFor("/nonexistent.so")},
+      {"libc.so.6", "undefined symbol: _createModule"},
+      {kOrrin, "already loaded as " + kOrrin}};
+  for (const auto& c : cases) {
+    Result r = robot.run({RobotHarness::bin("ktrobot"), "--root", robot.root, "--socket",
+                          robot.socket, "--load", kOrrin, "--load", c.first}, {}, 20);
+    EXPECT_EQ(2, r.status) << c.first;
+    EXPECT_TRUE(contains(r.err, "ktrobot: cannot load " + c.first + ": ")) << r.err;
+    EXPECT_TRUE(contains(r.err, c.second) && r.out.empty()) << r.err << r.out;
+  }
+}
+
 TEST(KtrobotOptions, WithoutChoiceLoadsTheLibrariesOfTheBuildAndAnswersToItsName) {
   RobotHarness robot;
   std::vector<std::string> expected;
