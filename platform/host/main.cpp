@@ -202,14 +202,27 @@ bool startModule(const Loaded& lib, boost::shared_ptr<AL::ALBroker> broker) {
   return true;
 }
 
-void usage() {
-  say(2,
+void usage(int fd) {
+  say(fd,
       "usage: ktrobot [--root DIR] [--name NAME] [--load LIB]... [--autoload FILE]\n"
       "               [--socket PATH]\n"
-      "Starts a simulated robot and loads module libraries (by default those of\n"
-      "the build beside this program). Stops on SIGINT or SIGTERM.\n"
-      "--root DIR holds the robot's file tree (home/nao and the log folder are\n"
-      "made there).");
+      "Starts a simulated robot and loads module libraries: each --load LIB and\n"
+      "those under [user] in FILE (--autoload, in the manner of autoload.ini),\n"
+      "else those of the build beside this program. A --load library that cannot\n"
+      "be loaded ends the robot with exit status 2; an autoload entry is reported\n"
+      "and left out. Stops on SIGINT or SIGTERM.\n"
+      "  --root DIR     holds the robot's file tree (home/nao and the log folder\n"
+      "                 are made there). Without it the robot uses KT_ROBOT_ROOT,\n"
+      "                 and without that the machine's own paths, as a robot does:\n"
+      "                 /home/nao, /var/volatile/var/log/naoqi, /var/run.\n"
+      "  --name NAME    the robot's name (default ruko)\n"
+      "  --socket PATH  where ktcli reaches the robot (default KT_ROBOT_SOCKET,\n"
+      "                 else var/run/ktrobot.sock under the root)\n"
+      "Environment:\n"
+      "  KT_ROBOT_ROOT      the robot's file tree when --root is not given\n"
+      "  KT_ROBOT_SOCKET    the socket when --socket is not given\n"
+      "  KT_CONTENT_SERVER  the host KTLarkin fetches its content from, port 5591\n"
+      "                     (default: the host name ktcontentserver)");
 }
 
 }  // namespace
@@ -222,7 +235,7 @@ int main(int argc, char** argv) {
     std::string a = argv[i];
     bool hasValue = i + 1 < argc;
     if (a == "--help" || a == "-h") {
-      usage();
+      usage(1);
       return 0;
     } else if (a == "--root" && hasValue) {
       // An empty root would put the robot's files in the current folder.
@@ -247,7 +260,7 @@ int main(int argc, char** argv) {
       socketPath = absolute(argv[++i]);
     } else {
       say(2, "ktrobot: unknown option or missing value: " + a);
-      usage();
+      usage(2);
       return 1;
     }
   }

@@ -172,6 +172,18 @@ TEST(KtrobotLoading, ALoadThatCannotBeLoadedEndsTheRobotBeforeItIsReady) {
   }
 }
 
+TEST(KtrobotOptions, HelpOfEachProgramIsOnStandardOutput) {
+  for (const std::string program : {"ktrobot", "ktcli", "ktcontentserver"}) {
+    Result r = RobotHarness().run({RobotHarness::bin(program), "--help"}, {}, 20);
+    EXPECT_TRUE(r.status == 0 && r.err.empty() && contains(r.out, "usage: " + program + " "))
+        << program << " " << r.status << r.err;
+  }
+  std::string help = RobotHarness().run({RobotHarness::bin("ktrobot"), "--help"}, {}, 20).out;
+  for (const char* word : {"/var/run", "/home/nao", "KT_ROBOT_ROOT", "KT_CONTENT_SERVER",
+                           "host name ktcontentserver", "--autoload"})
+    EXPECT_TRUE(contains(help, word)) << word;
+}
+
 TEST(KtrobotOptions, WithoutChoiceLoadsTheLibrariesOfTheBuildAndAnswersToItsName) {
   RobotHarness robot;
   std::vector<std::string> expected;
