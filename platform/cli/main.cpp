@@ -269,9 +269,18 @@ int main(int argc, char** argv) {
     usage(err);
     return 1;
   }
+  // How the socket was chosen, for a user who finds no robot there.
+  std::string chosen = "named by --socket";
   if (socketPath.empty()) {
     const char* env = getenv("KT_ROBOT_SOCKET");
+    const char* root = getenv("KT_ROBOT_ROOT");
     socketPath = env && *env ? env : kt::remote::defaultSocketPath();
+    if (env && *env)
+      chosen = "named by KT_ROBOT_SOCKET";
+    else if (root && *root)
+      chosen = std::string("the one under KT_ROBOT_ROOT=") + root;
+    else
+      chosen = "a robot's own (no --socket, KT_ROBOT_SOCKET or KT_ROBOT_ROOT given)";
   }
 
   kt::remote::Connection robot;
@@ -279,7 +288,10 @@ int main(int argc, char** argv) {
   double deadline = monotonic() + wait;
   while (!robot.open(socketPath, &why)) {
     if (monotonic() >= deadline) {
-      err("ktcli: no robot at " + socketPath + " (" + why + ")\n");
+      err("ktcli: no robot at " + socketPath + " (" + why + ")\n" +
+          "ktcli: the socket is " + chosen + "\n" +
+          "ktcli: name another with --socket PATH, KT_ROBOT_SOCKET=PATH, or KT_ROBOT_ROOT=DIR"
+          " for DIR/var/run/ktrobot.sock\n");
       return kNoRobot;
     }
     usleep(50000);
