@@ -25,18 +25,20 @@ namespace {
 
 // gethostbyname keeps its result in a static area that another thread of
 // the robot process may overwrite; the reentrant form does not.
-bool lookupHost(const char* host, struct in_addr* addr) {
+// On failure *herr is the resolver's error (h_errno), not errno's.
+bool lookupHost(const char* host, struct in_addr* addr, int* herr) {
   std::vector<char> work(2048);
   struct hostent entry;
   struct hostent* result = 0;
-  int herr = 0;
+  *herr = 0;
   int rc;
-  while ((rc = gethostbyname_r(host, &entry, &work[0], work.size(), &result, &herr)) == ERANGE &&
+  while ((rc = gethostbyname_r(host, &entry, &work[0], work.size(), &result, herr)) == ERANGE &&
          work.size() < 65536) {
     work.resize(work.size() * 2);
   }
   if (rc != 0 || result == 0 || result->h_addrtype != AF_INET || result->h_length != 4 ||
       result->h_addr_list[0] == 0) {
+    if (*herr == 0) *herr = NO_ADDRESS;
     return false;
   }
   std::memcpy(addr, result->h_addr_list[0], 4);
@@ -67,11 +69,13 @@ int KTSocket::socket_open(const char* host, int port) {
   std::memset(&server, 0, sizeof(server));
   server.sin_family = AF_INET;
   if (byName) {
-    if (!lookupHost(host, &server.sin_addr)) {
-      int err = errno;
+    int herr = 0;
+    if (!lookupHost(host, &server.sin_addr, &herr)) {
+      // errno says nothing of a name not found ("Resource temporarily
+      // unavailable" read as the server program's own complaint).
       warn("ホスト情報を取得できません： 中止");
-      errno = err;
-      perror(host);
+      warn(("ホスト名が見つかりません = " + std::string(host)).c_str());
+      std::fprintf(stderr, "%s: host name not found (%s)\n", host, hstrerror(herr));
       return -1;
     }
   } else {

@@ -26,22 +26,22 @@ struct Usage {
 void out(const std::string& text) { fwrite(text.data(), 1, text.size(), stdout); }
 void err(const std::string& text) { fwrite(text.data(), 1, text.size(), stderr); }
 
-void usage() {
-  err("usage: ktcli [--socket PATH] [--wait SECONDS] COMMAND\n"
-      "  call MODULE.METHOD [ARG...]   call a bound method\n"
-      "  info [--json] [MODULE]        a module's methods, or every module and service\n"
-      "  raise KEY VALUE               raise an ALMemory event\n"
-      "  insert KEY VALUE              store ALMemory data\n"
-      "  get KEY                       read ALMemory data\n"
-      "  watch PATTERN... [--count N] [--timeout SECONDS]\n"
-      "                                print events (KEY, tab, value as JSON)\n"
-      "  journal [--clear]             the simulated services' calls (--clear: then forget them)\n"
-      "  fault SERVICE.METHOD throw|false|clear\n"
-      "An ARG or VALUE that is valid JSON is taken as JSON, anything else as text.\n"
-      "The robot is found by --socket, KT_ROBOT_SOCKET, or under KT_ROBOT_ROOT.\n"
-      "The robot is simulated: its ALDialog loads, activates and focuses topics and\n"
-      "records input and output, but runs no topic rule. A rule's effect is played\n"
-      "by raising the variable the rule sets (ktcli raise ruko_walkforward 1).\n");
+void usage(void (*print)(const std::string&)) {
+  print("usage: ktcli [--socket PATH] [--wait SECONDS] COMMAND\n"
+        "  call MODULE.METHOD [ARG...]   call a bound method\n"
+        "  info [--json] [MODULE]        a module's methods, or every module and service\n"
+        "  raise KEY VALUE               raise an ALMemory event\n"
+        "  insert KEY VALUE              store ALMemory data\n"
+        "  get KEY                       read ALMemory data\n"
+        "  watch PATTERN... [--count N] [--timeout SECONDS]\n"
+        "                                print events (KEY, tab, value as JSON)\n"
+        "  journal [--clear]             the simulated services' calls (--clear: then forget them)\n"
+        "  fault SERVICE.METHOD throw|false|clear\n"
+        "An ARG or VALUE that is valid JSON is taken as JSON, anything else as text.\n"
+        "The robot is found by --socket, KT_ROBOT_SOCKET, or under KT_ROBOT_ROOT.\n"
+        "The robot is simulated: its ALDialog loads, activates and focuses topics and\n"
+        "records input and output, but runs no topic rule. A rule's effect is played\n"
+        "by raising the variable the rule sets (ktcli raise ruko_walkforward 1).\n");
 }
 
 double monotonic() {
@@ -250,7 +250,7 @@ int main(int argc, char** argv) {
     for (; i < argc; ++i) {
       std::string a = argv[i];
       if (a == "--help" || a == "-h") {
-        usage();
+        usage(out);
         return 0;
       } else if (a == "--socket" && i + 1 < argc) {
         socketPath = argv[++i];
@@ -266,12 +266,21 @@ int main(int argc, char** argv) {
     action = prepare(argv[i], std::vector<std::string>(argv + i + 1, argv + argc));
   } catch (const Usage& u) {
     err("ktcli: " + u.what + "\n");
-    usage();
+    usage(err);
     return 1;
   }
+  // How the socket was chosen, for a user who finds no robot there.
+  std::string chosen = "named by --socket";
   if (socketPath.empty()) {
     const char* env = getenv("KT_ROBOT_SOCKET");
+    const char* root = getenv("KT_ROBOT_ROOT");
     socketPath = env && *env ? env : kt::remote::defaultSocketPath();
+    if (env && *env)
+      chosen = "named by KT_ROBOT_SOCKET";
+    else if (root && *root)
+      chosen = std::string("the one under KT_ROBOT_ROOT=") + root;
+    else
+      chosen = "a robot's own (no --socket, KT_ROBOT_SOCKET or KT_ROBOT_ROOT given)";
   }
 
   kt::remote::Connection robot;
@@ -279,7 +288,10 @@ int main(int argc, char** argv) {
   double deadline = monotonic() + wait;
   while (!robot.open(socketPath, &why)) {
     if (monotonic() >= deadline) {
-      err("ktcli: no robot at " + socketPath + " (" + why + ")\n");
+      err("ktcli: no robot at " + socketPath + " (" + why + ")\n" +
+          "ktcli: the socket is " + chosen + "\n" +
+          "ktcli: name another with --socket PATH, KT_ROBOT_SOCKET=PATH, or KT_ROBOT_ROOT=DIR"
+          " for DIR/var/run/ktrobot.sock\n");
       return kNoRobot;
     }
     usleep(50000);

@@ -102,22 +102,29 @@ bool exists(const std::string& path) {
   return stat(path.c_str(), &st) == 0;
 }
 
+// A library named on the command line (required) or by an autoload file or
+// the build (not required).
+struct Library {
+  std::string path;
+  bool required;
+};
+
 // The libraries of the build: ../lib beside this program.
-std::vector<std::string> builtLibraries() {
-  std::vector<std::string> out;
+std::vector<Library> builtLibraries() {
+  std::vector<Library> out;
   char self[PATH_MAX];
   ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
   if (n <= 0) return out;
   self[n] = 0;
   std::string lib = dirName(dirName(self)) + "/lib/";
   for (const char* name : kDefaultLibraries)
-    if (exists(lib + name)) out.push_back(lib + name);
+    if (exists(lib + name)) out.push_back(Library{lib + name, false});
   return out;
 }
 
 // Library paths listed under [user] in an autoload.ini-style file; relative
 // paths are taken from the file's folder.
-bool readAutoload(const std::string& file, std::vector<std::string>& out) {
+bool readAutoload(const std::string& file, std::vector<Library>& out) {
   std::ifstream in(file.c_str());
   if (!in) return false;
   std::string base = dirName(absolute(file));
@@ -133,7 +140,7 @@ bool readAutoload(const std::string& file, std::vector<std::string>& out) {
                                                                    : line.find(']') - 1);
       continue;
     }
-    if (section == "user") out.push_back(line[0] == '/' ? line : base + "/" + line);
+    if (section == "user") out.push_back(Library{line[0] == '/' ? line : base + "/" + line, false});
   }
   return true;
 }
@@ -146,55 +153,89 @@ struct Loaded {
 typedef int (*CreateModule)(boost::shared_ptr<AL::ALBroker>);
 typedef int (*CloseModule)();
 
-// Loads a library and calls its entry point; a failure is reported and the
-// robot goes on without that library.
-bool loadLibrary(const std::string& path, boost::shared_ptr<AL::ALBroker> broker,
-                 std::vector<Loaded>& loaded) {
-  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!handle) {
-    const char* why = dlerror();
-    say(2, "ktrobot: cannot load " + path + ": " + (why ? why : "unknown error"));
-    return false;
+// Opens each library before the robot starts, so that a library named on
+// the command line that cannot be loaded ends the robot before it says ready:
+// a robot without the module it was asked for is only found out later. A
+// library of an autoload file is reported and left out, as the robot does.
+bool openLibraries(const std::vector<Library>& libraries, std::vector<Loaded>& opened) {
+  for (const Library& lib : libraries) {
+    std::string why;
+    void* handle = dlopen(lib.path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+      const char* text = dlerror();
+      why = text ? text : "unknown error";
+    } else {
+      dlerror();
+      if (!dlsym(handle, "_createModule")) {
+        const char* text = dlerror();
+        why = text ? text : "no _createModule";
+      }
+      // The loader hands out the same handle for a library it has already.
+      for (const Loaded& l : opened)
+        if (why.empty() && l.handle == handle) why = "already loaded as " + l.path;
+      if (!why.empty()) dlclose(handle);
+    }
+    if (why.empty()) {
+      opened.push_back(Loaded{lib.path, handle});
+      continue;
+    }
+    say(2, "ktrobot: cannot load " + lib.path + ": " + why);
+    if (lib.required) {
+      for (const Loaded& l : opened) dlclose(l.handle);
+      return false;
+    }
   }
-  dlerror();
-  CreateModule create = reinterpret_cast<CreateModule>(dlsym(handle, "_createModule"));
-  if (!create) {
-    const char* why = dlerror();
-    say(2, "ktrobot: cannot load " + path + ": " + (why ? why : "no _createModule"));
-    return false;
-  }
-  try {
-    create(broker);
-  } catch (const std::exception& e) {
-    say(2, "ktrobot: the module of " + path + " failed to start: " + e.what());
-    return false;
-  }
-  loaded.push_back(Loaded{path, handle});
-  HOST_LOG(qi::LogLevel_Info) << "loaded " << path;
   return true;
 }
 
-void usage() {
-  say(2,
+// Calls a library's entry point; a module that fails to start is reported
+// and the robot goes on without it.
+bool startModule(const Loaded& lib, boost::shared_ptr<AL::ALBroker> broker) {
+  CreateModule create = reinterpret_cast<CreateModule>(dlsym(lib.handle, "_createModule"));
+  try {
+    create(broker);
+  } catch (const std::exception& e) {
+    say(2, "ktrobot: the module of " + lib.path + " failed to start: " + e.what());
+    return false;
+  }
+  HOST_LOG(qi::LogLevel_Info) << "loaded " << lib.path;
+  return true;
+}
+
+void usage(int fd) {
+  say(fd,
       "usage: ktrobot [--root DIR] [--name NAME] [--load LIB]... [--autoload FILE]\n"
       "               [--socket PATH]\n"
-      "Starts a simulated robot and loads module libraries (by default those of\n"
-      "the build beside this program). Stops on SIGINT or SIGTERM.\n"
-      "--root DIR holds the robot's file tree (home/nao and the log folder are\n"
-      "made there).");
+      "Starts a simulated robot and loads module libraries: each --load LIB and\n"
+      "those under [user] in FILE (--autoload, in the manner of autoload.ini),\n"
+      "else those of the build beside this program. A --load library that cannot\n"
+      "be loaded ends the robot with exit status 2; an autoload entry is reported\n"
+      "and left out. Stops on SIGINT or SIGTERM.\n"
+      "  --root DIR     holds the robot's file tree (home/nao and the log folder\n"
+      "                 are made there). Without it the robot uses KT_ROBOT_ROOT,\n"
+      "                 and without that the machine's own paths, as a robot does:\n"
+      "                 /home/nao, /var/volatile/var/log/naoqi, /var/run.\n"
+      "  --name NAME    the robot's name (default ruko)\n"
+      "  --socket PATH  where ktcli reaches the robot (default KT_ROBOT_SOCKET,\n"
+      "                 else var/run/ktrobot.sock under the root)\n"
+      "Environment:\n"
+      "  KT_ROBOT_ROOT      the robot's file tree when --root is not given\n"
+      "  KT_ROBOT_SOCKET    the socket when --socket is not given\n"
+      "  KT_CONTENT_SERVER  the host KTLarkin fetches its content from, port 5591\n"
+      "                     (default: the host name ktcontentserver)");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string root, name = "ruko", socketPath;
-  std::vector<std::string> libraries;
+  std::vector<Library> libraries;
   bool chosen = false;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     bool hasValue = i + 1 < argc;
     if (a == "--help" || a == "-h") {
-      usage();
+      usage(1);
       return 0;
     } else if (a == "--root" && hasValue) {
       // An empty root would put the robot's files in the current folder.
@@ -206,7 +247,7 @@ int main(int argc, char** argv) {
     } else if (a == "--name" && hasValue) {
       name = argv[++i];
     } else if (a == "--load" && hasValue) {
-      libraries.push_back(argv[++i]);
+      libraries.push_back(Library{argv[++i], true});
       chosen = true;
     } else if (a == "--autoload" && hasValue) {
       std::string file = argv[++i];
@@ -219,7 +260,7 @@ int main(int argc, char** argv) {
       socketPath = absolute(argv[++i]);
     } else {
       say(2, "ktrobot: unknown option or missing value: " + a);
-      usage();
+      usage(2);
       return 1;
     }
   }
@@ -244,6 +285,8 @@ int main(int argc, char** argv) {
     socketPath = env && *env ? absolute(env) : kt::remote::defaultSocketPath();
   }
   if (!chosen) libraries = builtLibraries();
+  std::vector<Loaded> opened;
+  if (!openLibraries(libraries, opened)) return 2;
 
   gRobotPid = getpid();
   int wake[2];
@@ -302,7 +345,8 @@ int main(int argc, char** argv) {
   kt::remote::installForwarder(broker, socketPath);
 
   std::vector<Loaded> loaded;
-  for (const std::string& lib : libraries) loadLibrary(lib, broker, loaded);
+  for (const Loaded& lib : opened)
+    if (startModule(lib, broker)) loaded.push_back(lib);
 
   server->start();
   std::string modules;

@@ -11,15 +11,58 @@ namespace kt {
 
 static bool plain(unsigned char c) { return c >= 0x20 && c != '"' && c != '\\'; }
 
+// Length of the well-formed UTF-8 sequence that begins with the byte at i
+// (0x80 or above), or 0 with *bad set to the length of its ill-formed start:
+// each such start becomes one replacement character, as decoders count them.
+static size_t utf8Sequence(const std::string& s, size_t i, size_t* bad) {
+  unsigned char c = static_cast<unsigned char>(s[i]);
+  size_t n;
+  unsigned char lo = 0x80, hi = 0xBF;
+  if (c >= 0xC2 && c <= 0xDF) {
+    n = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    n = 3;
+    if (c == 0xE0) lo = 0xA0;  // overlong
+    if (c == 0xED) hi = 0x9F;  // a surrogate half
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    n = 4;
+    if (c == 0xF0) lo = 0x90;  // overlong
+    if (c == 0xF4) hi = 0x8F;  // beyond U+10FFFF
+  } else {
+    *bad = 1;
+    return 0;
+  }
+  size_t k = 1;
+  for (; k < n && i + k < s.size(); ++k) {
+    unsigned char b = static_cast<unsigned char>(s[i + k]);
+    if (k == 1 ? (b < lo || b > hi) : (b < 0x80 || b > 0xBF)) break;
+  }
+  if (k == n) return n;
+  *bad = k;
+  return 0;
+}
+
 void appendJsonText(std::string& out, const std::string& s) {
   out += '"';
   size_t i = 0;
   while (i < s.size()) {
     // Runs of characters that need no escape are copied at once.
-    size_t run = i;
-    while (run < s.size() && plain(static_cast<unsigned char>(s[run]))) ++run;
+    size_t run = i, bad = 0;
+    while (run < s.size()) {
+      unsigned char b = static_cast<unsigned char>(s[run]);
+      size_t n = b < 0x80 ? plain(b) : utf8Sequence(s, run, &bad);
+      if (!n) break;
+      run += n;
+    }
     out.append(s, i, run - i);
     if (run == s.size()) break;
+    if (bad) {
+      // A strict reader refuses the whole line for one stray byte (a log
+      // line cut inside a character): such bytes become U+FFFD.
+      out += "\xEF\xBF\xBD";
+      i = run + bad;
+      continue;
+    }
     unsigned char c = static_cast<unsigned char>(s[run]);
     switch (c) {
       case '"': out += "\\\""; break;
@@ -160,7 +203,11 @@ private:
         case 'u': {
           unsigned long cp;
           if (!hex4(cp)) return false;
-          if (cp >= 0xD800 && cp < 0xDC00 && s.compare(p, 2, "\\u") == 0) {
+          // A surrogate half stands only in a pair: alone it is no
+          // character and its bytes would not be UTF-8.
+          if (cp >= 0xDC00 && cp <= 0xDFFF) return false;
+          if (cp >= 0xD800 && cp < 0xDC00) {
+            if (s.compare(p, 2, "\\u") != 0) return false;
             p += 2;
             unsigned long lo;
             if (!hex4(lo) || lo < 0xDC00 || lo > 0xDFFF) return false;

@@ -187,7 +187,19 @@ TEST(KtcliFindingTheRobot, ByRootOrSocketOrAfterWaiting) {
   EXPECT_EQ(0, byRoot.status) << byRoot.err;
   EXPECT_EQ("nao7\n", byRoot.out);
   EXPECT_EQ("nao7\n", robot.run({cli, "call", "ALSystem.robotName"}, {"KT_ROBOT_SOCKET=" + robot.socket}).out);
-  EXPECT_EQ(2, robot.run({cli, "info"}, {"KT_ROBOT_ROOT=" + robot.root + "/nothing"}).status);
+
+  // No robot: where that socket came from, and how to name another.
+  const std::string none = robot.root + "/nothing";
+  const std::pair<std::string, std::string> missing[] = {
+      {"", "named by --socket"}, {"KT_ROBOT_SOCKET=" + none, "named by KT_ROBOT_SOCKET"},
+      {"KT_ROBOT_ROOT=" + none, "the one under KT_ROBOT_ROOT=" + none}};
+  for (const auto& m : missing) {
+    Result r = m.first.empty() ? robot.run({cli, "--socket", none, "info"})
+                               : robot.run({cli, "info"}, {m.first});
+    EXPECT_EQ(2, r.status);
+    EXPECT_TRUE(contains(r.err, "ktcli: the socket is " + m.second + "\nktcli: name another with "
+                                "--socket PATH, KT_ROBOT_SOCKET=PATH, or KT_ROBOT_ROOT=DIR")) << r.err;
+  }
 }
 
 }  // namespace

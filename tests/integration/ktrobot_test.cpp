@@ -156,6 +156,34 @@ TEST(KtrobotLoading, AutoloadTakesTheUserSectionAndAFailedLibraryIsReportedWithD
   EXPECT_EQ(0, robot.cli({"call", "KTOrrin.getRobotLog"}).status);
 }
 
+// A typo in --load gave a robot without the module, found out at the first call.
+TEST(KtrobotLoading, ALoadThatCannotBeLoadedEndsTheRobotBeforeItIsReady) {
+  RobotHarness robot;
+  const std::pair<std::string, std::string> cases[] = {
+      {"/nonexistent.so", dlerrorFor("/nonexistent.so")},
+      {"libc.so.6", "undefined symbol: _createModule"},
+      {kOrrin, "already loaded as " + kOrrin}};
+  for (const auto& c : cases) {
+    Result r = robot.run({RobotHarness::bin("ktrobot"), "--root", robot.root, "--socket",
+                          robot.socket, "--load", kOrrin, "--load", c.first}, {}, 20);
+    EXPECT_EQ(2, r.status) << c.first;
+    EXPECT_TRUE(contains(r.err, "ktrobot: cannot load " + c.first + ": ")) << r.err;
+    EXPECT_TRUE(contains(r.err, c.second) && r.out.empty()) << r.err << r.out;
+  }
+}
+
+TEST(KtrobotOptions, HelpOfEachProgramIsOnStandardOutput) {
+  for (const std::string program : {"ktrobot", "ktcli", "ktcontentserver"}) {
+    Result r = RobotHarness().run({RobotHarness::bin(program), "--help"}, {}, 20);
+    EXPECT_TRUE(r.status == 0 && r.err.empty() && contains(r.out, "usage: " + program + " "))
+        << program << " " << r.status << r.err;
+  }
+  std::string help = RobotHarness().run({RobotHarness::bin("ktrobot"), "--help"}, {}, 20).out;
+  for (const char* word : {"/var/run", "/home/nao", "KT_ROBOT_ROOT", "KT_CONTENT_SERVER",
+                           "host name ktcontentserver", "--autoload"})
+    EXPECT_TRUE(contains(help, word)) << word;
+}
+
 TEST(KtrobotOptions, WithoutChoiceLoadsTheLibrariesOfTheBuildAndAnswersToItsName) {
   RobotHarness robot;
   std::vector<std::string> expected;
@@ -261,7 +289,7 @@ TEST(KtrobotClients, HugeMalformedTruncatedAndAbandonedRequestsLeaveTheRobotServ
     for (const char* bad : {"", "not json", "{}", "[]", "[1]", "[\"call\"]",
                             "[\"call\",\"ALMemory\",\"getData\",\"k\"]", "[\"info\",5]",
                             "[\"calltext\",\"ALMemory\",\"getData\"]",
-                            "[\"frobnicate\"]", "\"\\ud800\"",
+                            "[\"frobnicate\"]", "\"\\ud800\"", "[\"modules\",\"\\udc00\"]",
                             "[\"fault\",\"ALMotion\",\"throw\"]", "[[[[[[[[[[[[[[",
                             "[\"watch\",[]]"}) {
       ASSERT_TRUE(client.send(std::string(bad) + "\n")) << bad;
@@ -276,6 +304,9 @@ TEST(KtrobotClients, HugeMalformedTruncatedAndAbandonedRequestsLeaveTheRobotServ
     RawClient client(robot.socket);
     ASSERT_TRUE(client.send("[\"modules\"]\n"));
     EXPECT_EQ(0u, client.reply().find("[\"ok\",[\"ALMemory\""));
+    // A strict client reads every reply: bytes that are not UTF-8 come back as U+FFFD.
+    ASSERT_TRUE(client.send("[\"frob\xFF\"]\n"));
+    EXPECT_EQ("[\"error\",\"unknown request frob\xEF\xBF\xBD\"]", client.reply());
   }
   {
     // A request cut short by a client that goes away.

@@ -77,6 +77,31 @@ TEST(RobotRoad, FetchedContentStartsTheDialogAndAWalkMovesTheRobot) {
   EXPECT_EQ("[]\n", robot.cli({"call", "ALDialog.getLoadedTopics"}).out);
 }
 
+// A mistyped option is refused by name before anything listens (in a network
+// of its own all the same: a wrong acceptance would bind the port).
+TEST(ContentServerPeer, BadArgumentsAreRefusedAndTheAddressIsPrinted) {
+  KT_NEED_OWN_NETWORK();
+  RobotHarness harness;
+  const std::string server = RobotHarness::bin("ktcontentserver");
+  const std::vector<std::string> cases[] = {
+      {"--port", "70000", "--port wants a whole number from 1 to 65535, not 70000"},
+      {"--port", "abc", "--port wants a whole number from 1 to 65535, not abc"},
+      {"--port", "5591x", "--port wants a whole number from 1 to 65535, not 5591x"},
+      {"--folder", "/nonexistent", "--folder /nonexistent: No such file"},
+      {"--conf", "/", "--conf /: a folder, not a file"},
+      {"--user", "u", "--session SESSION is required"},
+      {"--session", "s", "--user USER is required"}};
+  for (const auto& c : cases) {
+    Result r = harness.run({server, c[0], c[1]}, {}, 10);
+    EXPECT_TRUE(r.status == 2 && r.err.find("ktcontentserver: " + c[2]) == 0 &&
+                contains(r.err, "\nusage: ktcontentserver ")) << r.status << r.err;
+  }
+  kt::itest::Process listening({server, "--user", "u", "--session", "s", "--port", "65535"},
+                               harness.root + "/server.out", harness.root + "/server.err");
+  listening.waitFor([&] { return contains(listening.out(), "ready\n"); }, 10);
+  EXPECT_EQ("listening on 127.0.0.1 port 65535\nready\n", listening.out()) << listening.err();
+}
+
 // What a user needs to serve content by hand is in the peer's own help.
 TEST(ContentServerPeer, HelpTellsHowTheRobotReachesIt) {
   Result help = RobotHarness().run({RobotHarness::bin("ktcontentserver"), "--help"}, {}, 20);

@@ -10,7 +10,7 @@
 //   nofile    take the command and close without a byte
 //   oversize  answer the command with 1000000 bytes, more than any buffer
 //   trickle   send every line and file in pieces of 3 bytes
-// Prints "ready" once it listens. With --log FILE, appends every line it
+// Prints the address and port it listens on, then "ready". With --log FILE, appends every line it
 // receives as "N LINE", CR and LF written as \r and \n.
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -22,6 +22,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -66,11 +67,32 @@ const char kUsage[] =
     "KT_CONTENT_SERVER in its environment: run both in a network namespace of\n"
     "their own (unshare --net) so that the fixed port meets no other user.\n"
     "MODE: ok, refuse, close, silent, stall, nofile, oversize or trickle.\n"
-    "Prints \"ready\" once it listens; runs until it is stopped by a signal.\n";
+    "Prints the address and port it listens on, then \"ready\"; runs until it\n"
+    "is stopped by a signal.\n";
 
-int usage(const char* why) {
+int usage(const std::string& why) {
   std::cerr << "ktcontentserver: " << why << "\n" << kUsage;
   return 2;
+}
+
+// A whole number from low to high, nothing else: atoi took "5591x" as 5591
+// and "abc" as 0 (any port).
+bool wholeNumber(const std::string& text, long low, long high, int* out) {
+  if (text.empty() || text.size() > 10 ||
+      text.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  long n = std::strtol(text.c_str(), nullptr, 10);
+  if (n < low || n > high) return false;
+  *out = static_cast<int>(n);
+  return true;
+}
+
+// Empty when path is there as a folder (or as a file), else why not.
+std::string missing(const std::string& path, bool folder) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return std::strerror(errno);
+  if (folder != S_ISDIR(st.st_mode)) return folder ? "not a folder" : "a folder, not a file";
+  return "";
 }
 
 class Connection {
@@ -218,43 +240,52 @@ int main(int argc, char** argv) {
       std::cout << kUsage;
       return 0;
     }
-    if (i + 1 >= argc) return usage(("missing value after " + a).c_str());
+    if (i + 1 >= argc) return usage("missing value after " + a);
     std::string v = argv[++i];
     if (a == "--bind") opt.bind = v;
-    else if (a == "--port") opt.port = std::atoi(v.c_str());
-    else if (a == "--folder") opt.folder = v;
-    else if (a == "--conf") opt.conf = v;
-    else if (a == "--user") opt.user = v;
+    else if (a == "--port") {
+      if (!wholeNumber(v, 1, 65535, &opt.port))
+        return usage("--port wants a whole number from 1 to 65535, not " + v);
+    } else if (a == "--folder" || a == "--conf") {
+      std::string why = missing(v, a == "--folder");
+      if (!why.empty()) return usage(a + " " + v + ": " + why);
+      (a == "--folder" ? opt.folder : opt.conf) = v;
+    } else if (a == "--user") opt.user = v;
     else if (a == "--session") opt.session = v;
     else if (a == "--login-reply") opt.loginReply = v;
     else if (a == "--log") opt.log = v;
     else if (a == "--mode") opt.mode = v;
     else if (a == "--fault") {
       size_t eq = v.find('=');
-      if (eq == std::string::npos) return usage("--fault wants N=MODE");
-      opt.faults[std::atoi(v.substr(0, eq).c_str())] = v.substr(eq + 1);
+      int n = 0;
+      if (eq == std::string::npos || !wholeNumber(v.substr(0, eq), 1, INT_MAX, &n))
+        return usage("--fault wants N=MODE with N from 1, not " + v);
+      opt.faults[n] = v.substr(eq + 1);
     } else {
-      return usage(("unknown option " + a).c_str());
+      return usage("unknown option " + a);
     }
   }
-  if (!knownMode(opt.mode)) return usage(("unknown mode " + opt.mode).c_str());
+  if (opt.user.empty()) return usage("--user USER is required");
+  if (opt.session.empty()) return usage("--session SESSION is required");
+  if (!knownMode(opt.mode)) return usage("unknown mode " + opt.mode);
   for (auto& f : opt.faults)
-    if (!knownMode(f.second)) return usage(("unknown mode " + f.second).c_str());
+    if (!knownMode(f.second)) return usage("unknown mode " + f.second);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(opt.port));
+  if (inet_pton(AF_INET, opt.bind.c_str(), &addr.sin_addr) != 1)
+    return usage("--bind wants an IPv4 address, not " + opt.bind);
 
   signal(SIGPIPE, SIG_IGN);
   int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   int one = 1;
   setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(opt.port));
-  if (inet_pton(AF_INET, opt.bind.c_str(), &addr.sin_addr) != 1) return usage("bad --bind");
   if (bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) < 0 ||
       listen(listener, 5) < 0) {
     std::perror("ktcontentserver: bind");
     return 1;
   }
-  std::cout << "ready" << std::endl;
+  std::cout << "listening on " << opt.bind << " port " << opt.port << "\nready" << std::endl;
 
   for (int number = 1;; ++number) {
     int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);

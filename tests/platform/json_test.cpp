@@ -29,6 +29,24 @@ TEST(JsonTest, EscapesDecodeToUtf8) {
   EXPECT_FALSE(kt::parseJson("\"\\u12\"", v));
 }
 
+// What is not UTF-8 becomes U+FFFD, one for each ill-formed start of a character.
+TEST(JsonTest, TextIsWrittenAsValidUtf8) {
+  const std::string r = "\xEF\xBF\xBD", kept = "あ\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF\x7F";
+  const std::pair<std::string, std::string> cases[] = {
+      {kept, kept}, {"a\xFF" "b\x80", "a" + r + "b" + r}, {"\xE3\x81", r}, {"\xE3\x81" "A", r + "A"},
+      {"\xC0\xAF", r + r}, {"\xED\xA0\x80", r + r + r}, {"\xF4\x90\x80\x80", r + r + r + r}};
+  for (const auto& c : cases)
+    EXPECT_EQ("\"" + c.second + "\"", kt::toJson(AL::ALValue(c.first))) << c.first;
+}
+
+TEST(JsonTest, ASurrogateEscapeOutsideAPairIsRefused) {
+  AL::ALValue v;
+  for (const char* text : {"\"\\ud800\"", "\"\\udfff\"", "\"\\ud800\\u0041\"", "\"\\ude00\\ud83d\""})
+    EXPECT_FALSE(kt::parseJson(text, v)) << text;
+  ASSERT_TRUE(kt::parseJson("\"\\ud800\\udc00\\udbff\\udfff\"", v));
+  EXPECT_EQ("\xF0\x90\x80\x80\xF4\x8F\xBF\xBF", static_cast<std::string>(v));
+}
+
 TEST(JsonTest, AnythingElseIsText) {
   EXPECT_EQ(AL::ALValue(12), kt::valueFromArg("12"));
   EXPECT_EQ(AL::ALValue("おはよう"), kt::valueFromArg("おはよう"));

@@ -12,9 +12,11 @@ namespace kt {
 std::string toJson(const AL::ALValue& value);
 // The same text, appended to out.
 void appendJson(std::string& out, const AL::ALValue& value);
-// text as a JSON string, appended to out.
+// text as a JSON string, appended to out; bytes that are not UTF-8 are
+// written as U+FFFD, so that the output is always valid UTF-8.
 void appendJsonText(std::string& out, const std::string& text);
-// False when text is not one complete JSON value (objects are not values here).
+// False when text is not one complete JSON value (objects are not values
+// here) or holds a surrogate escape that is not part of a pair.
 bool parseJson(const std::string& text, AL::ALValue& out);
 // A valid JSON text as its value, anything else as the text itself.
 AL::ALValue valueFromArg(const std::string& text);
