@@ -42,7 +42,7 @@ static size_t utf8Sequence(const std::string& s, size_t i, size_t* bad) {
   return 0;
 }
 
-void appendJsonText(std::string& out, const std::string& s) {
+void appendJsonText(std::string& out, const std::string& s, bool asUtf8) {
   out += '"';
   size_t i = 0;
   while (i < s.size()) {
@@ -50,7 +50,7 @@ void appendJsonText(std::string& out, const std::string& s) {
     size_t run = i, bad = 0;
     while (run < s.size()) {
       unsigned char b = static_cast<unsigned char>(s[run]);
-      size_t n = b < 0x80 ? plain(b) : utf8Sequence(s, run, &bad);
+      size_t n = b < 0x80 ? plain(b) : asUtf8 ? utf8Sequence(s, run, &bad) : 1;
       if (!n) break;
       run += n;
     }
@@ -81,7 +81,7 @@ void appendJsonText(std::string& out, const std::string& s) {
   out += '"';
 }
 
-void appendJson(std::string& out, const AL::ALValue& v) {
+void appendJson(std::string& out, const AL::ALValue& v, bool asUtf8) {
   switch (v.getType()) {
     case AL::ALValue::TypeInvalid: out += "null"; break;
     case AL::ALValue::TypeBool: out += static_cast<bool>(v) ? "true" : "false"; break;
@@ -100,13 +100,13 @@ void appendJson(std::string& out, const AL::ALValue& v) {
       }
       break;
     }
-    case AL::ALValue::TypeString: appendJsonText(out, v.asString()); break;
+    case AL::ALValue::TypeString: appendJsonText(out, v.asString(), asUtf8); break;
     case AL::ALValue::TypeArray: {
       out += '[';
       const AL::ALValue::ALValueArray& items = v.asArray();
       for (size_t i = 0; i < items.size(); ++i) {
         if (i) out += ',';
-        appendJson(out, items[i]);
+        appendJson(out, items[i], asUtf8);
       }
       out += ']';
       break;

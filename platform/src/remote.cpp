@@ -27,28 +27,28 @@ static std::string describe(int e) {
 
 std::string defaultSocketPath() { return robotRoot() + "/var/run/ktrobot.sock"; }
 
-void encodeInto(const AL::ALValue& v, std::string& out) {
+void encodeInto(const AL::ALValue& v, std::string& out, bool asUtf8) {
   if (v.isArray()) {
     out += '[';
     const AL::ALValue::ALValueArray& items = v.asArray();
     for (size_t i = 0; i < items.size(); ++i) {
       if (i) out += ',';
-      encodeInto(items[i], out);
+      encodeInto(items[i], out, asUtf8);
     }
     out += ']';
     return;
   }
   size_t start = out.size();
-  appendJson(out, v);
+  appendJson(out, v, asUtf8);
   // "1" would come back as an int.
   if (v.isFloat() && out.compare(start, std::string::npos, "null") != 0 &&
       out.find_first_of(".eE", start) == std::string::npos)
     out += ".0";
 }
 
-std::string encode(const AL::ALValue& value) {
+std::string encode(const AL::ALValue& value, bool asUtf8) {
   std::string out;
-  encodeInto(value, out);
+  encodeInto(value, out, asUtf8);
   return out;
 }
 
@@ -154,7 +154,9 @@ void Connection::close() {
 
 void Connection::send(const AL::ALValue& message) {
   if (fFd < 0) throw RobotGone("not connected to the robot");
-  if (!writeAll(fFd, encode(message) + "\n")) throw RobotGone("the robot closed the connection");
+  // A call made for a module keeps its texts' bytes: a signal from another
+  // robot is raised as it came. Only what the robot writes is made UTF-8.
+  if (!writeAll(fFd, encode(message, false) + "\n")) throw RobotGone("the robot closed the connection");
 }
 
 int Connection::receive(AL::ALValue& message, int timeoutMs) {

@@ -35,6 +35,12 @@ TEST(RemoteWire, ValuesSurviveTheRoundTripWithTheirTypes) {
   EXPECT_EQ("-3.0", kt::remote::encode(ALValue(-3.0f)));
   EXPECT_EQ("1e+10", kt::remote::encode(ALValue(1e10f)));
   EXPECT_FALSE(kt::remote::decode("[1,", back));
+
+  // What the robot writes is UTF-8; a module's own call keeps its bytes.
+  ALValue latin("caf\xe9");
+  EXPECT_EQ("\"caf\xEF\xBF\xBD\"", kt::remote::encode(latin));
+  ASSERT_TRUE(kt::remote::decode(kt::remote::encode(latin, false), back));
+  EXPECT_EQ(latin, back);
 }
 
 TEST(RemoteWire, PatternsMatchWholeKeysOrPrefixesBeforeAStar) {
@@ -156,6 +162,7 @@ TEST_F(ForwarderTest, AChildsProxyCallsGoOverTheSocketAndTheParentsStayLocal) {
     try {
       speech.callVoid("say", std::string("こんにちは"));
       memory->raiseEvent("child_event", ALValue(1.5f));
+      memory->raiseEvent("child_bytes", ALValue("\xff"));
       // Proxies made in the child go the same way.
       AL::ALProxy system(broker, "ALSystem", 0, 0);
       return system.call<std::string>("robotName") == "from the robot" ? 0 : 1;
@@ -167,13 +174,14 @@ TEST_F(ForwarderTest, AChildsProxyCallsGoOverTheSocketAndTheParentsStayLocal) {
   EXPECT_EQ((std::vector<std::string>{
                 "[\"call\",\"ALTextToSpeech\",\"say\",[\"こんにちは\"]]",
                 "[\"call\",\"ALMemory\",\"raiseEvent\",[\"child_event\",1.5]]",
+                "[\"call\",\"ALMemory\",\"raiseEvent\",[\"child_bytes\",\"\xff\"]]",
                 "[\"call\",\"ALSystem\",\"robotName\",[]]"}),
             fake.requests());
   // Nothing ran on this process's services.
   EXPECT_TRUE(journal().empty());
 
   speech.callVoid("say", std::string("parent"));
-  EXPECT_EQ(3u, fake.requests().size());
+  EXPECT_EQ(4u, fake.requests().size());
   EXPECT_EQ(std::vector<std::string>{"ALTextToSpeech.say [\"parent\"]"}, journal());
 }
 

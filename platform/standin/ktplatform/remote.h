@@ -42,9 +42,11 @@ const size_t kMaxRequest = 1u << 20;
 // robot started with a root and a client given the same root meet.
 std::string defaultSocketPath();
 
-std::string encode(const AL::ALValue& value);
+// One message as a line of JSON; texts made valid UTF-8 unless asUtf8 is
+// false (see kt::appendJsonText).
+std::string encode(const AL::ALValue& value, bool asUtf8 = true);
 // The same text, appended to out.
-void encodeInto(const AL::ALValue& value, std::string& out);
+void encodeInto(const AL::ALValue& value, std::string& out, bool asUtf8 = true);
 bool decode(const std::string& line, AL::ALValue& out);
 
 // Whether key matches pattern: equal, or pattern ends in "*" and key
