@@ -43,7 +43,7 @@ int KTTelpnet::bindPatienceMs = 15000;
 
 namespace {
 
-const char* const kCategory = "ktvesper";
+const char* const kCategory = VESPER_CATEGORY;
 const char* const kModuleLiteral = "ktvesper";
 const char* const kGreeting = "100: Hello! we are connected!\r\n";
 const char* const kReplyPrefix = "100: Received your command with value = ";

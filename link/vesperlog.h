@@ -4,7 +4,8 @@
 
 #include <qi/log.hpp>
 
-#define VLOG(level) qi::log::LogStream(level, __FILE__, __FUNCTION__, __LINE__, "ktvesper")
+#define VESPER_CATEGORY "ktvesper"
+#define VLOG(level) qi::log::LogStream(level, __FILE__, __FUNCTION__, __LINE__, VESPER_CATEGORY)
 #define VINFO VLOG(qi::LogLevel_Info)
 #define VWARN VLOG(qi::LogLevel_Warning)
 

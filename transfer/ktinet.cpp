@@ -9,18 +9,13 @@
 #include <qi/log.hpp>
 
 #include "ktsocket.h"
+#include "larkinlog.h"
 
 namespace {
 
-const char* const kCategory = "ktlarkin";
+const char* const kCategory = LARKIN_CATEGORY;
 // The robot's resolver (hosts file or DNS) maps this name to the server.
 const char* const kDefaultServerHost = "ktcontentserver";
-
-void warn(const char* file, const char* function, int line, const char* text,
-          const char* tail = 0) {
-  qi::log::LogStream(qi::LogLevel_Warning, file, function, line, kCategory)
-      << text << (tail ? tail : "");
-}
 
 void tellConsole(const char* text) {
   std::fputs(text, stdout);
@@ -62,19 +57,19 @@ int KTInet::getRemoteFile(const char* command, const char* loginname, const char
   int n = std::snprintf(login_buf, sizeof(login_buf), "login:%s:%s\r\n", loginname, password);
   if (hasLineBreak(loginname) || hasLineBreak(password) || n < 0 ||
       n >= static_cast<int>(sizeof(login_buf))) {
-    warn(__FILE__, __FUNCTION__, __LINE__, "ユーザー名またはセッションが不正です： 中止");
+    KTLOG(qi::LogLevel_Warning) << "ユーザー名またはセッションが不正です： 中止";
     return 0;
   }
   n = std::snprintf(send_buf, sizeof(send_buf), "%s\r\n", command);
   if (hasLineBreak(command) || n < 0 || n >= static_cast<int>(sizeof(send_buf))) {
-    warn(__FILE__, __FUNCTION__, __LINE__, "コマンドが不正です： 中止 = ", command);
+    KTLOG(qi::LogLevel_Warning) << "コマンドが不正です： 中止 = " << command;
     return 0;
   }
 
   int s = socket_open(serverHost(), kContentPort);
   if (s == -1) {
     tellConsole("FTPコマンド、サーバーに接続できません： 中止");
-    warn(__FILE__, __FUNCTION__, __LINE__, "FTPコマンド、サーバーに接続できません： 中止");
+    KTLOG(qi::LogLevel_Warning) << "FTPコマンド、サーバーに接続できません： 中止";
     return 0;
   }
 
@@ -83,7 +78,7 @@ int KTInet::getRemoteFile(const char* command, const char* loginname, const char
   lines.send_line(s, login_buf);
   read_response(s, recv_buf);
   if (recv_buf[0] != '1') {
-    warn(__FILE__, __FUNCTION__, __LINE__, "loginに失敗： 中止 = ", recv_buf);
+    KTLOG(qi::LogLevel_Warning) << "loginに失敗： 中止 = " << recv_buf;
     close(s);
     return 0;
   }
@@ -92,7 +87,7 @@ int KTInet::getRemoteFile(const char* command, const char* loginname, const char
   inetRecv(s, str, size);
   close(s);
   if (str[0] == '\0') {
-    warn(__FILE__, __FUNCTION__, __LINE__, "ファイル取得に失敗： 中止 = ", str);
+    KTLOG(qi::LogLevel_Warning) << "ファイル取得に失敗： 中止 = " << str;
     return 0;
   }
   return 1;
@@ -115,14 +110,14 @@ int KTInet::inetRecv(int s, char* str, int size) {
       return 0;
     }
     if (r < 0) {
-      warn(__FILE__, __FUNCTION__, __LINE__, "ファイル受信中に接続が切れました： 中止");
+      KTLOG(qi::LogLevel_Warning) << "ファイル受信中に接続が切れました： 中止";
       str[0] = '\0';
       return 0;
     }
     if (r == 0) break;
     if (full) {
       tellConsole("ファイルサイズがバッファサイズを越えました： 中止");
-      warn(__FILE__, __FUNCTION__, __LINE__, "ファイルサイズがバッファサイズを越えました： 中止");
+      KTLOG(qi::LogLevel_Warning) << "ファイルサイズがバッファサイズを越えました： 中止";
       str[0] = '\0';
       return 0;
     }

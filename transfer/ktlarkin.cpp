@@ -17,10 +17,10 @@
 #include "ktinet.h"
 #include "ktpath.h"
 #include "ktxml2.h"
+#include "larkinlog.h"
 
 namespace {
 
-const char* const kCategory = "ktlarkin";
 const char* const kConfPath = "/home/nao/ruko/conf/ruko.conf";
 const int kConfSize = 100000;
 const int kTopicSize = 1000000;
@@ -37,8 +37,6 @@ struct TransferBuffers {
 
 // Two transfers at once would write the same files.
 std::mutex transferMutex;
-
-#define KTLOG(level) qi::log::LogStream(level, __FILE__, __FUNCTION__, __LINE__, kCategory)
 
 // A topic name becomes a file name in the topic folder: it must name a
 // file right there.
