@@ -19,23 +19,17 @@ extern char** environ;
 
 namespace {
 
-// The fields of /proc/PID/stat after the command name: [0] the state, [19]
-// the start time. Empty once the process is gone.
-std::vector<std::string> statFields(pid_t pid) {
+// When the process started (field 22 of /proc/PID/stat); empty once it has
+// ended, a zombie included.
+std::string startTime(pid_t pid) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   std::string::size_type end = text.rfind(") ");
-  if (end == std::string::npos) return {};
+  if (end == std::string::npos) return "";
+  // The fields after the command name, which may hold spaces and ")".
   std::istringstream rest(text.substr(end + 2));
-  std::vector<std::string> fields((std::istream_iterator<std::string>(rest)),
-                                  std::istream_iterator<std::string>());
-  if (fields.size() < 20) return {};
-  return fields;
-}
-
-std::string startTime(pid_t pid) {
-  std::vector<std::string> fields = statFields(pid);
-  return fields.empty() || fields[0] == "Z" ? std::string() : fields[19];
+  std::vector<std::string> f((std::istream_iterator<std::string>(rest)), std::istream_iterator<std::string>());
+  return f.size() < 20 || f[0] == "Z" ? "" : f[19];
 }
 
 TEST(SimNetGuard, DownEndsTheGuardButNotAnotherProcessGivenItsId) {
