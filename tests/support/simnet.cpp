@@ -1,13 +1,16 @@
 #include "simnet.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <sched.h>
-#include <stdio.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <sstream>
+
+extern char** environ;
 
 namespace kt {
 namespace test {
@@ -16,16 +19,34 @@ namespace {
 
 std::atomic<int> gNetworks(0);
 
-// Runs the script with these words (ours, no quoting needed); its output in
-// *out, its exit status returned.
-int run(const std::string& words, std::string* out) {
-  FILE* p = popen((SimNet::script() + " " + words + " 2>&1").c_str(), "re");
-  if (!p) return -1;
+// Runs the script with these arguments, no shell between (a robot's name is
+// the caller's); its output and errors in *out, its exit status returned.
+int run(const std::vector<std::string>& args, std::string* out) {
+  const std::string script = SimNet::script();
+  std::vector<char*> argv{const_cast<char*>(script.c_str())};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return -1;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
+  pid_t pid;
+  int failed = posix_spawn(&pid, script.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(fds[1]);
   char chunk[4096];
-  size_t n;
-  while ((n = fread(chunk, 1, sizeof chunk, p)) > 0)
-    if (out) out->append(chunk, n);
-  int status = pclose(p);
+  while (!failed) {
+    ssize_t n = read(fds[0], chunk, sizeof chunk);
+    if (n > 0 && out) out->append(chunk, n);
+    if (n == 0 || (n < 0 && errno != EINTR)) break;
+  }
+  close(fds[0]);
+  if (failed) return -1;
+  int status;
+  while (waitpid(pid, &status, 0) < 0)
+    if (errno != EINTR) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -47,10 +68,11 @@ SimNet::~SimNet() { down(); }
 
 bool SimNet::up(const std::vector<std::string>& robots, std::string* why) {
   if (!possible(why)) return false;
-  std::string words = "up --owner " + std::to_string(getpid()) + " " + fName, out;
-  for (const std::string& r : robots) words += " " + r;
+  std::vector<std::string> args{"up", "--owner", std::to_string(getpid()), fName};
+  args.insert(args.end(), robots.begin(), robots.end());
+  std::string out;
   fUp = true;
-  int status = run(words, &out);
+  int status = run(args, &out);
   if (status != 0) {
     *why = "simnet up failed (exit " + std::to_string(status) + "): " + out;
     down();
@@ -67,7 +89,7 @@ void SimNet::down() {
   leave();
   if (fHome >= 0) close(fHome);
   fHome = -1;
-  if (fUp) run("down " + fName, nullptr);
+  if (fUp) run({"down", fName}, nullptr);
   fUp = false;
 }
 
@@ -94,7 +116,7 @@ void SimNet::leave() {
 
 std::vector<pid_t> SimNet::pids() const {
   std::string text;
-  if (fUp) run("pids " + fName, &text);
+  if (fUp) run({"pids", fName}, &text);
   std::istringstream in(text);
   std::vector<pid_t> out;
   pid_t pid;

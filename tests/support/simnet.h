@@ -27,6 +27,8 @@ public:
   // Ends every process left on the network and removes it.
   void down();
 
+  // The network's name, as simnet knows it.
+  const std::string& name() const { return fName; }
   std::string address(const std::string& robot) const;
   // A command line prefix that runs a program on the robot's network.
   std::vector<std::string> launcher(const std::string& robot) const;

@@ -1,0 +1,77 @@
+// The simulated network's script: handed the robots' names as they are, and
+// its guard ended with its network, only while the recorded id is still the
+// guard's (ids are reused).
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ktest.h"
+#include "simnet.h"
+
+extern char** environ;
+
+namespace {
+
+// When the process started (field 22 of /proc/PID/stat); empty once it has
+// ended, a zombie included.
+std::string startTime(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string::size_type end = text.rfind(") ");
+  if (end == std::string::npos) return "";
+  // The fields after the command name, which may hold spaces and ")".
+  std::istringstream rest(text.substr(end + 2));
+  std::vector<std::string> f((std::istream_iterator<std::string>(rest)), std::istream_iterator<std::string>());
+  return f.size() < 20 || f[0] == "Z" ? "" : f[19];
+}
+
+TEST(SimNetGuard, DownEndsTheGuardButNotAnotherProcessGivenItsId) {
+  std::string why;
+  if (!kt::test::SimNet::possible(&why)) GTEST_SKIP() << why;
+  for (bool reused : {false, true}) {
+    SCOPED_TRACE(reused ? "the guard's id now another process's" : "the guard as recorded");
+    kt::test::SimNet net;
+    KT_NEED_SIMNET(net, "robota");
+    const std::string file = "/run/kt-simnet/" + net.name() + ".guard";
+    pid_t guard = 0;
+    std::string started;
+    std::ifstream(file) >> guard >> started;
+    ASSERT_FALSE(started.empty()) << "no start time recorded in " << file;
+    ASSERT_EQ(startTime(guard), started) << "the record does not name the running guard";
+
+    char sleepName[] = "sleep", sixty[] = "60";
+    char* argv[] = {sleepName, sixty, nullptr};
+    pid_t other;
+    ASSERT_EQ(0, posix_spawn(&other, "/bin/sleep", nullptr, nullptr, argv, environ));
+    if (reused) std::ofstream(file, std::ios::trunc) << other << " " << started << "\n";
+    net.down();
+
+    int status;
+    EXPECT_EQ(0, waitpid(other, &status, WNOHANG)) << "down signalled a process that is not the guard";
+    if (!reused) {
+      EXPECT_TRUE(kt::test::eventually([&] { return startTime(guard) != started; }, 10))
+          << "the guard outlived its network";
+    }
+    kill(other, SIGKILL);
+    waitpid(other, &status, 0);
+    if (reused && startTime(guard) == started) kill(guard, SIGKILL);
+  }
+}
+
+// No shell stands between the test and the script to read a name.
+TEST(SimNetScript, ARobotNameReachesTheScriptAsGiven) {
+  std::string why;
+  if (!kt::test::SimNet::possible(&why)) GTEST_SKIP() << why;
+  kt::test::SimNet net;
+  EXPECT_FALSE(net.up({"a$(id) b"}, &why));
+  EXPECT_NE(std::string::npos, why.find("robot name 'a$(id) b'")) << why;
+}
+
+}  // namespace
