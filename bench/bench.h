@@ -21,14 +21,12 @@
 
 #include <ktplatform/remote.h>
 
+#include "../tests/support/seconds.h"
+
 namespace kt {
 namespace bench {
 
-inline double now() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec + ts.tv_nsec / 1e9;
-}
+inline double now() { return kt::test::seconds(); }
 
 inline double median(std::vector<double> v) {
   if (v.empty()) return 0;

@@ -21,17 +21,14 @@
 #include <vector>
 
 #include "ktest.h"
+#include "seconds.h"
 
 extern char** environ;
 
 namespace kt {
 namespace itest {
 
-inline double now() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec + ts.tv_nsec / 1e9;
-}
+inline double now() { return kt::test::seconds(); }
 
 using kt::test::eventually;
 
