@@ -22,28 +22,24 @@
 
 namespace {
 
-// A robot's telepathy port played on its network: every connection is
-// greeted, its line recorded and answered.
+// A robot's telepathy port played on its network: each connection is
+// greeted, and its line recorded and answered.
 class PeerPlay {
 public:
   PeerPlay(kt::test::SimNet& net, const std::string& robot) {
-    std::atomic<int> ready(0);
-    fThread = std::thread([&] {
-      int s = net.enter(robot) ? socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0) : -1;
-      struct sockaddr_in any = {};
-      any.sin_family = AF_INET;
-      any.sin_port = htons(KTTelpnet::kTelepathyPort);
-      int yes = 1;
-      setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-      bool up = bind(s, reinterpret_cast<struct sockaddr*>(&any), sizeof any) == 0 && listen(s, 64) == 0;
-      ready = up ? 1 : -1;
+    int s = -1;
+    std::thread([&] { s = net.enter(robot) ? socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0) : -1; })
+        .join();
+    struct sockaddr_in any = {};
+    any.sin_family = AF_INET;
+    any.sin_port = htons(KTTelpnet::kTelepathyPort);
+    EXPECT_TRUE(bind(s, reinterpret_cast<struct sockaddr*>(&any), sizeof any) == 0 && listen(s, 64) == 0);
+    fThread = std::thread([this, s] {
       struct pollfd p = {s, POLLIN, 0};
-      while (up && !fStop)
+      while (!fStop)
         if (poll(&p, 1, 50) == 1) serve(accept4(s, nullptr, nullptr, SOCK_CLOEXEC));
       close(s);
     });
-    kt::test::eventually([&] { return ready != 0; }, 10);
-    EXPECT_EQ(1, ready.load()) << robot << " cannot serve";
   }
   ~PeerPlay() {
     fStop = true;
@@ -59,10 +55,10 @@ private:
   void serve(int c) {
     fConnections.emplace_back([this, c] {
       KTSocket wire("test");
-      wire.send_line(c, "100: Hello! we are connected!\r\n");
       char line[KTSocket::kLineSize];
-      if (wire.read_signal_line(c, line) == KTSocket::kLineWhole) {
-        wire.send_line(c, (std::string("100: Received your command with value = ") + line + "\r\n").c_str());
+      if (wire.send_line(c, "100: Hello! we are connected!\r\n") &&
+          wire.read_signal_line(c, line) == KTSocket::kLineWhole) {
+        wire.send_line(c, (std::string("100: Received your command with value = ") + line).c_str());
         std::lock_guard<std::mutex> lock(fMutex);
         fLines.push_back(line);
       }

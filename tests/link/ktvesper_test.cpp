@@ -223,6 +223,10 @@ TEST_F(VesperLoadTest, AServerThatCannotHaveItsPortEndsAndIsReapedWithAWarning) 
       10));
   EXPECT_EQ(-1, waitpid(-1, nullptr, WNOHANG));
   EXPECT_EQ(ECHILD, errno);
+  // It waited out its patience, then said so once.
+  std::string tail = tailLog(), failed = "server: can't bind local address. (Address already in use)";
+  EXPECT_NE(std::string::npos, tail.find(failed));
+  EXPECT_EQ(tail.find(failed), tail.rfind(failed));
   close(holder);
 }
 
