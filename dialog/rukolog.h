@@ -2,10 +2,7 @@
 #ifndef RUKOLOG_H
 #define RUKOLOG_H
 
-#include <qi/log.hpp>
-
-#define KTLOG(level) qi::log::LogStream(level, __FILE__, __FUNCTION__, __LINE__, "ktruko")
-#define KTINFO KTLOG(qi::LogLevel_Info)
-#define KTWARN KTLOG(qi::LogLevel_Warning)
+#define KT_LOG_CATEGORY "ktruko"
+#include "ktlog.h"
 
 #endif

@@ -43,7 +43,7 @@ int KTTelpnet::bindPatienceMs = 15000;
 
 namespace {
 
-const char* const kCategory = VESPER_CATEGORY;
+const char* const kCategory = KT_LOG_CATEGORY;
 const char* const kModuleLiteral = "ktvesper";
 const char* const kGreeting = "100: Hello! we are connected!\r\n";
 const char* const kReplyPrefix = "100: Received your command with value = ";
@@ -201,7 +201,7 @@ int openDiscoverySocket() {
   addr.sin_port = htons(KTTelpnet::kDiscoveryPort);
   if (s < 0 || bind(s, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr) != 0) {
     const char* reason = ktReason(errno);
-    VWARN << "ロボット情報の受信ポートを開けません。 (" << reason << ")";
+    KTWARN << "ロボット情報の受信ポートを開けません。 (" << reason << ")";
   }
   return s;
 }
@@ -209,7 +209,7 @@ int openDiscoverySocket() {
 }  // namespace
 
 void timeout(int) {
-  VINFO << kSearchEnded;
+  KTINFO << kSearchEnded;
   // Only the running search's socket, and only once.
   if (robo_info_loop && broadcast_socket >= 0) {
     close(broadcast_socket);
@@ -241,15 +241,15 @@ KTTelpnet::KTTelpnet(boost::shared_ptr<AL::ALBroker> broker,
     std::string name = system->call<std::string>("robotName");
     // A name cut to fit could be another robot's: it is refused instead.
     if (name.size() >= static_cast<size_t>(kOwnNameSize)) {
-      VWARN << "このロボットの名前が長すぎます： 中止 = " << name.size() << "バイト";
+      KTWARN << "このロボットの名前が長すぎます： 中止 = " << name.size() << "バイト";
       name.clear();
     }
     char ownName[kOwnNameSize];
     KTRobot::copyText(ownName, sizeof ownName, name.c_str());
     myprofile->setRobotName(ownName);
-    VINFO << "このロボットの名前 [ " << ownName << " ] をセットしました。";
+    KTINFO << "このロボットの名前 [ " << ownName << " ] をセットしました。";
     if (!usableName(ownName))
-      VWARN << "このロボットの名前は他のロボットに登録できません。名前は空にせず、「:」「&」や制御文字を使わないでください。";
+      KTWARN << "このロボットの名前は他のロボットに登録できません。名前は空にせず、「:」「&」や制御文字を使わないでください。";
   } catch (...) {
     // The module fails to load; what was made so far is not left behind.
     release();
@@ -291,7 +291,7 @@ std::string KTTelpnet::getIpadress() {
     }
     close(s);
   }
-  VINFO << "このロボットのIPアドレス = " << text;
+  KTINFO << "このロボットのIPアドレス = " << text;
   return text;
 }
 
@@ -300,7 +300,7 @@ char* KTTelpnet::getRobotName() { return myprofile->getRobotName(); }
 
 int KTTelpnet::getRobotNumber() {
   std::lock_guard<std::mutex> lock(tableMutex);
-  VINFO << "現在の接続ロボット数を返します。 recognized_robo_number = " << recognized_robo_number;
+  KTINFO << "現在の接続ロボット数を返します。 recognized_robo_number = " << recognized_robo_number;
   return recognized_robo_number;
 }
 
@@ -356,24 +356,24 @@ void KTTelpnet::getIPFromRobotName(const char* robotName, char* host, size_t siz
 
 bool KTTelpnet::getRobotNameFromIP(const char* host, char* robotName, size_t size) {
   std::lock_guard<std::mutex> lock(tableMutex);
-  VINFO << "IPからロボット名を取得 IP = [" << host << "]　認識ロボット数 = "
+  KTINFO << "IPからロボット名を取得 IP = [" << host << "]　認識ロボット数 = "
         << recognized_robo_number;
   for (int i = 0; i < recognized_robo_number; ++i) {
     KTRobot* row = robots[i];
-    VINFO << "ktrobot IP = [" << row->getIpaddress() << "] name = [" << row->getRobotName() << "]";
+    KTINFO << "ktrobot IP = [" << row->getIpaddress() << "] name = [" << row->getRobotName() << "]";
     if (std::strcmp(row->getIpaddress(), host) == 0) {
       KTRobot::copyText(robotName, size, row->getRobotName());
-      VINFO << "一致しました。";
+      KTINFO << "一致しました。";
       return true;
     }
   }
-  VINFO << "ロボット名 name = " << robotName;
+  KTINFO << "ロボット名 name = " << robotName;
   return false;
 }
 
 int KTTelpnet::getNameList(char list[][kLineSize]) {
   std::lock_guard<std::mutex> lock(tableMutex);
-  VINFO << "接続しているロボット名のリストを返します。";
+  KTINFO << "接続しているロボット名のリストを返します。";
   int n = recognized_robo_number;
   for (int i = 0; i < n; ++i) KTRobot::copyText(list[i], kLineSize, robots[i]->getRobotName());
   return n;
@@ -381,7 +381,7 @@ int KTTelpnet::getNameList(char list[][kLineSize]) {
 
 int KTTelpnet::getRobotList(char list[][kLineSize]) {
   std::lock_guard<std::mutex> lock(tableMutex);
-  VINFO << "接続しているすべてのロボットの情報を返します。";
+  KTINFO << "接続しているすべてのロボットの情報を返します。";
   int n = recognized_robo_number;
   for (int i = 0; i < n; ++i)
     std::snprintf(list[i], kLineSize, "%s&%s", robots[i]->getRobotName(),
@@ -399,11 +399,11 @@ bool KTTelpnet::prepareAnnouncement() {
     myprofile->setIpaddress(address.c_str());
   }
   if (address == "0.0.0.0") {
-    VWARN << "このロボットにはIPアドレスがないので、自己情報を送信しません。受信だけを行います。";
+    KTWARN << "このロボットにはIPアドレスがないので、自己情報を送信しません。受信だけを行います。";
     return false;
   }
   if (!usableName(myprofile->getRobotName())) {
-    VWARN << "このロボットの名前は他のロボットに登録できないので、自己情報を送信しません。受信だけを行います。";
+    KTWARN << "このロボットの名前は他のロボットに登録できないので、自己情報を送信しません。受信だけを行います。";
     return false;
   }
   return true;
@@ -416,7 +416,7 @@ void KTTelpnet::sendRobotInfo() {
   int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (s < 0) {
     const char* reason = ktReason(errno);
-    VWARN << "ブロードキャストパケットを送信できません： 中止 = " << reason;
+    KTWARN << "ブロードキャストパケットを送信できません： 中止 = " << reason;
     return;
   }
   struct sockaddr_in to;
@@ -427,7 +427,7 @@ void KTTelpnet::sendRobotInfo() {
   int yes = 1;
   if (setsockopt(s, SOL_SOCKET, SO_BROADCAST, &yes, sizeof yes) != 0) {
     const char* reason = ktReason(errno);
-    VWARN << "ブロードキャストを許可できません： " << reason;
+    KTWARN << "ブロードキャストを許可できません： " << reason;
   }
 
   char packet[kPacketSize];
@@ -437,19 +437,19 @@ void KTTelpnet::sendRobotInfo() {
     if (sendto(s, packet, std::strlen(packet), 0, reinterpret_cast<struct sockaddr*>(&to),
                sizeof to) < 0) {
       const char* reason = ktReason(errno);
-      VWARN << "ブロードキャストパケットを送信できません： " << reason << " = " << packet;
+      KTWARN << "ブロードキャストパケットを送信できません： " << reason << " = " << packet;
     } else {
-      VINFO << "ブロードキャストパケット = " << packet;
+      KTINFO << "ブロードキャストパケット = " << packet;
     }
     qi::os::sleep(kPacketIntervalSeconds);
   }
   close(s);
-  VINFO << "自己情報の送信をすべて終了しました。";
+  KTINFO << "自己情報の送信をすべて終了しました。";
   tts->callVoid("say", std::string("自己情報の送信をすべて終了しました。"));
 }
 
 void KTTelpnet::recvRobotInfo(int rnum) {
-  VINFO << "ロボット情報の受信を開始します。受け取る台数 = " << rnum;
+  KTINFO << "ロボット情報の受信を開始します。受け取る台数 = " << rnum;
   tts->callVoid("say", std::string("ロボット情報の受信を開始します。"));
 
   broadcast_socket = openDiscoverySocket();
@@ -461,7 +461,7 @@ void KTTelpnet::recvRobotInfo(int rnum) {
   char buf[kPacketSize];
   while (robo_info_loop) {
     ++pass;
-    VINFO << "ループスタート loop No. = " << pass;
+    KTINFO << "ループスタート loop No. = " << pass;
     std::memset(buf, 0, sizeof buf);
     if (!waitForPacket(broadcast_socket)) {
       timeout(SIGALRM);
@@ -485,7 +485,7 @@ void KTTelpnet::recvRobotInfo(int rnum) {
   robo_info_loop = 0;
   searchDeadline = 0;
   endSearch();
-  VINFO << "指定台数のロボット情報の受信を終了します。受け取った台数 = " << knownRobots();
+  KTINFO << "指定台数のロボット情報の受信を終了します。受け取った台数 = " << knownRobots();
   tts->callVoid("say", std::string("ロボット情報の受信を終了しました。"));
 }
 
@@ -508,7 +508,7 @@ void KTTelpnet::startSearch() {
 void KTTelpnet::endSearch() {
   std::lock_guard<std::mutex> lock(tableMutex);
   for (size_t i = 0; i < held.size(); ++i) {
-    VINFO << "探索で見つからなかったロボットへの接続を閉じます。 robot = " << held[i].name
+    KTINFO << "探索で見つからなかったロボットへの接続を閉じます。 robot = " << held[i].name
           << " IP = " << held[i].address;
     close(held[i].socket);
     if (connected_robo_number > 0) --connected_robo_number;
@@ -552,11 +552,11 @@ bool KTTelpnet::takeRobotInfo(char* text, const struct in_addr& from) {
     why = "ロボットの表がいっぱいです";
   if (why) {
     if (firstWordFrom(from))
-      VINFO << "受け取れないロボット情報を無視します。 送信元 = " << sender << " 理由 = " << why;
+      KTINFO << "受け取れないロボット情報を無視します。 送信元 = " << sender << " 理由 = " << why;
     return false;
   }
 
-  VINFO << "recv: '" << received << "' (" << length << ")";
+  KTINFO << "recv: '" << received << "' (" << length << ")";
   firstWordFrom(from);
   KTRobot* row = robots[recognized_robo_number];
   row->setRobotName(fields[1]);
@@ -569,7 +569,7 @@ bool KTTelpnet::takeRobotInfo(char* text, const struct in_addr& from) {
       break;
     }
   }
-  VINFO << "ロボット名 '" << fields[1] << "' (IP: " << fields[2] << ")";
+  KTINFO << "ロボット名 '" << fields[1] << "' (IP: " << fields[2] << ")";
   ++recognized_robo_number;
   return true;
 }
@@ -592,7 +592,7 @@ void KTTelpnet::timerec() {
   now = &startTime;
   char line[kLineSize];
   formatStartTime(now, line, sizeof line);
-  VINFO << line;
+  KTINFO << line;
   searchDeadline = ktMonotonicMs() + searchLimitMs;
 }
 
@@ -615,7 +615,7 @@ bool KTTelpnet::initServer() {
   int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (s < 0) {
     const char* reason = ktReason(errno);
-    VWARN << "server: can't open stream socket. (" << reason << ")";
+    KTWARN << "server: can't open stream socket. (" << reason << ")";
     return false;
   }
   server_socket = s;
@@ -627,13 +627,13 @@ bool KTTelpnet::initServer() {
   if (!bindTelepathyPort(s, robot)) {
     // A server whose robot is gone has nobody to tell.
     const char* reason = ktReason(errno);
-    if (getppid() == robot) VWARN << "server: can't bind local address. (" << reason << ")";
+    if (getppid() == robot) KTWARN << "server: can't bind local address. (" << reason << ")";
     close(s);
     server_socket = -1;
     return false;
   }
   listen(s, kListenBacklog);
-  VINFO << "ロボットテレパシー  >> Server Start...";
+  KTINFO << "ロボットテレパシー  >> Server Start...";
   server_stop = false;
 
   pid_t self = getpid();
@@ -648,10 +648,10 @@ bool KTTelpnet::initServer() {
     connections.reap();
     long long nowMs = ktMonotonicMs();
     if (int n = endedOldest.due(nowMs))
-      VWARN << "同じ相手からのテレパシー接続が多すぎるので、古い接続を閉じました。 相手 = "
+      KTWARN << "同じ相手からのテレパシー接続が多すぎるので、古い接続を閉じました。 相手 = "
             << lastCrowded << " 件数 = " << n;
     if (int n = refused.due(nowMs))
-      VWARN << "テレパシー接続数が上限[" << kMaxConnections
+      KTWARN << "テレパシー接続数が上限[" << kMaxConnections
             << "]に達しているので、新しい接続を閉じました。 件数 = " << n;
     if (ready <= 0) continue;
 
@@ -661,7 +661,7 @@ bool KTTelpnet::initServer() {
     if (c < 0) {
       if (errno == EINTR) continue;
       const char* reason = ktReason(errno);
-      VWARN << "server: accept error (" << reason << ")";
+      KTWARN << "server: accept error (" << reason << ")";
       qi::os::msleep(100);  // out of descriptors: give the connections time to end
       continue;
     }
@@ -679,7 +679,7 @@ bool KTTelpnet::initServer() {
     pid_t child = fork();
     if (child < 0) {
       const char* reason = ktReason(errno);
-      VWARN << "server: fork error. (" << reason << ")";
+      KTWARN << "server: fork error. (" << reason << ")";
       close(c);
       continue;
     }
@@ -713,7 +713,7 @@ void KTTelpnet::serveConnection(int socket, const char* ip) {
   } catch (const std::exception& e) {
     // The robot could not take the event or the sentence: the connection
     // still ends cleanly.
-    VWARN << "テレパシーの処理に失敗しました： 中止 = " << e.what();
+    KTWARN << "テレパシーの処理に失敗しました： 中止 = " << e.what();
   }
   close(socket);
 }
@@ -724,10 +724,10 @@ void KTTelpnet::getTelepathy(int socket, std::string ip) {
   // A line cut by the buffer or by the time-out is only part of a signal.
   if (end == KTSocket::kLineFull || end == KTSocket::kLineTimedOut ||
       std::strncmp(recv_buf, kModuleLiteral, std::strlen(kModuleLiteral)) != 0) {
-    VWARN << "テレパシー受信に失敗： 中止 = " << recv_buf;
+    KTWARN << "テレパシー受信に失敗： 中止 = " << recv_buf;
     return;
   }
-  VINFO << "テレパシーを受信しました。 signal = " << recv_buf;
+  KTINFO << "テレパシーを受信しました。 signal = " << recv_buf;
 
   // The reply echoes as much of the line as it holds; the event below still
   // carries the whole line.
@@ -747,13 +747,13 @@ void KTTelpnet::raiseEvent(std::string ipaddress, std::string signal) {
   if (signal.find("testsignal") == std::string::npos) {
     std::string key = "telepathy_from_" + ipaddress;
     fMemory->raiseEvent(key, AL::ALValue(signal));
-    VINFO << key << " イベントを発生させました。 受信値 = " << signal;
+    KTINFO << key << " イベントを発生させました。 受信値 = " << signal;
     return;
   }
   std::string sentence = testSignalSentence(ipaddress);
   AL::ALProxy speech(broker, "ALTextToSpeech", 0, 0);
   speech.callVoid("setLanguage", std::string("Japanese"));
-  VINFO << sentence;
+  KTINFO << sentence;
   speech.callVoid("say", sentence);
 }
 
@@ -769,7 +769,7 @@ void KTTelpnet::serverStop() { server_stop = true; }
 bool KTTelpnet::connectionLimitReached() {
   if (connected_robo_number < kMaxRobots) return false;
   tellConsole("ロボットの接続数が制限を越えました。");
-  VWARN << "ロボットの接続数が制限数[" << kMaxRobots << "]を越えました。";
+  KTWARN << "ロボットの接続数が制限数[" << kMaxRobots << "]を越えました。";
   return true;
 }
 
@@ -780,7 +780,7 @@ bool KTTelpnet::initClient(char* robotName) {
     KTRobot* row = findByName(robotName);
     // An address cut to fit would dial another host.
     if (row && std::strlen(row->getIpaddress()) >= sizeof host) {
-      VWARN << "相手ロボットのアドレスが長すぎます： 中止 = " << row->getIpaddress();
+      KTWARN << "相手ロボットのアドレスが長すぎます： 中止 = " << row->getIpaddress();
       return false;
     }
     if (row) KTRobot::copyText(host, sizeof host, row->getIpaddress());
@@ -790,21 +790,21 @@ bool KTTelpnet::initClient(char* robotName) {
   int s = host[0] != '\0' ? socket_open(host, kTelepathyPort) : -1;
   if (s < 0) {
     tellConsole("サーバーに接続できません： 中止");
-    VWARN << "相手ロボットに接続できません： 中止";
+    KTWARN << "相手ロボットに接続できません： 中止";
     return false;
   }
   // The connection waits, maybe for long, for the signal it is made for.
   KTSocket::keep_alive(s);
   char recv_buf[kLineSize];
   read_response(s, recv_buf);
-  VINFO << "相手ロボットに接続しました。 robot says = " << recv_buf;
+  KTINFO << "相手ロボットに接続しました。 robot says = " << recv_buf;
 
   std::lock_guard<std::mutex> lock(tableMutex);
   // The table may have changed meanwhile: the connection belongs to the
   // robot it was made to, or to nobody.
   KTRobot* row = findByName(robotName);
   if (row == 0 || std::strcmp(row->getIpaddress(), host) != 0) {
-    VWARN << "接続中に相手ロボットが表からいなくなったので、接続を閉じます。 robot = "
+    KTWARN << "接続中に相手ロボットが表からいなくなったので、接続を閉じます。 robot = "
           << robotName;
     close(s);
     return false;
@@ -830,11 +830,11 @@ bool KTTelpnet::sendSignal(char* robotName, std::string signal) {
     s = row ? row->getSocket() : -1;
     if (s >= 0) own = fcntl(s, F_DUPFD_CLOEXEC, 0);
   }
-  VINFO << "信号を送付します。 robot socket = " << s;
+  KTINFO << "信号を送付します。 robot socket = " << s;
   if (s < 0) return false;
   if (own < 0) {
     const char* reason = ktReason(errno);
-    VWARN << "コマンド送付に失敗： 中止 = " << reason;
+    KTWARN << "コマンド送付に失敗： 中止 = " << reason;
     return false;
   }
   bool sent = sendLine(own, signal);
@@ -848,35 +848,35 @@ bool KTTelpnet::sendLine(int s, const std::string& signal) {
   const char* value = signal.c_str();
   size_t size = std::strlen(value);
   if (std::strpbrk(value, "\r\n") != 0) {
-    VWARN << "送付する値に改行があります： 中止";
+    KTWARN << "送付する値に改行があります： 中止";
     return false;
   }
   if (size > static_cast<size_t>(kMaxSignalValue)) {
-    VWARN << "送付する値が長すぎます： 中止 = " << size << "バイト";
+    KTWARN << "送付する値が長すぎます： 中止 = " << size << "バイト";
     return false;
   }
   char send_buf[kLineSize];
   std::snprintf(send_buf, sizeof send_buf, "%s:%s\r\n", kModuleLiteral, value);
-  VINFO << "次のコマンドを送付します。 send_buf = " << send_buf;
+  KTINFO << "次のコマンドを送付します。 send_buf = " << send_buf;
   if (!KTSocket(kCategory).send_line(s, send_buf)) {
     const char* reason = ktReason(errno);
-    VWARN << "コマンド送付に失敗： 中止 = " << reason;
+    KTWARN << "コマンド送付に失敗： 中止 = " << reason;
     return false;
   }
   qi::os::sleep(1);
   char recv_buf[kLineSize];
   read_response(s, recv_buf);
   if (recv_buf[0] == '1') {
-    VINFO << "相手ロボットからの返事が届きました。 recv_buf = " << recv_buf;
+    KTINFO << "相手ロボットからの返事が届きました。 recv_buf = " << recv_buf;
     return true;
   }
-  VWARN << "コマンド送付に失敗： 中止 = " << recv_buf;
+  KTWARN << "コマンド送付に失敗： 中止 = " << recv_buf;
   return false;
 }
 
 void KTTelpnet::closeClient(char* host) {
   std::lock_guard<std::mutex> lock(tableMutex);
-  VINFO << "接続を閉じます。 host = " << host;
+  KTINFO << "接続を閉じます。 host = " << host;
   KTRobot* row = findByAddress(host);
   if (row && row->getSocket() >= 0) {
     close(row->getSocket());
@@ -886,7 +886,7 @@ void KTTelpnet::closeClient(char* host) {
 
 void KTTelpnet::disconnectAllRobots() {
   std::lock_guard<std::mutex> lock(tableMutex);
-  VINFO << "接続ロボットをすべてクリアします。 connected_robo_number = " << connected_robo_number;
+  KTINFO << "接続ロボットをすべてクリアします。 connected_robo_number = " << connected_robo_number;
   for (int i = 0; i < kMaxRobots; ++i) {
     if (robots[i]->getSocket() >= 0) {
       close(robots[i]->getSocket());

@@ -121,7 +121,7 @@ KTVesper::KTVesper(boost::shared_ptr<AL::ALBroker> broker, const std::string& na
   }
   if (server_id < 0) {
     const char* reason = ktReason(errno);
-    VWARN << "テレパシーサーバーを起動できません。他のロボットからの信号は受け取れません。 ("
+    KTWARN << "テレパシーサーバーを起動できません。他のロボットからの信号は受け取れません。 ("
           << reason << ")";
   }
 }
@@ -136,7 +136,7 @@ KTVesper::~KTVesper() {
   try {
     disconnectAllRobots();
   } catch (const std::exception& e) {
-    VWARN << "接続ロボットを開放できません： 中止 = " << e.what();
+    KTWARN << "接続ロボットを開放できません： 中止 = " << e.what();
     net->disconnectAllRobots();
   }
   std::vector<std::string> left;
@@ -172,21 +172,21 @@ void KTVesper::reapServer() {
   if (server_id <= 0 || waitpid(server_id, 0, WNOHANG) != server_id) return;
   // It ended on its own (its port could not be had): said once.
   server_id = -1;
-  VWARN << "テレパシーサーバーが終了しました。他のロボットからの信号は受け取れません。";
+  KTWARN << "テレパシーサーバーが終了しました。他のロボットからの信号は受け取れません。";
 }
 
 void KTVesper::unsubscribe(const std::string& event) {
   try {
     fMemory->unsubscribeToEvent(event, getName());
   } catch (const std::exception& e) {
-    VWARN << "イベント [ " << event << " ] の登録を解除できません： 中止 = " << e.what();
+    KTWARN << "イベント [ " << event << " ] の登録を解除できません： 中止 = " << e.what();
   }
 }
 
 void KTVesper::testSignalSpeech(const std::string& name, const AL::ALValue& val,
                                 const std::string&) {
   reapServer();
-  VINFO << "testSignalSpeech イベント発生 name = " << name
+  KTINFO << "testSignalSpeech イベント発生 name = " << name
         << " value = " << val.toString(AL::VerbosityMini);
   std::string address = val;
   std::string sentence = net->testSignalSentence(address);
@@ -223,10 +223,10 @@ void KTVesper::initTelepathy() {
           telepathyEvents.end())
         telepathyEvents.push_back(event);
     }
-    VINFO << "テレパシーイベント [ " << event
+    KTINFO << "テレパシーイベント [ " << event
           << " ] のイベントハンドラ [ telepathyToRobot ]をセットしました。";
   }
-  VINFO << "テレパシーを初期化を終了しました。";
+  KTINFO << "テレパシーを初期化を終了しました。";
 }
 
 void KTVesper::disconnectAllRobots() {
@@ -264,47 +264,47 @@ std::string KTVesper::getRobotList() {
 void KTVesper::telepathyToRobot(const std::string& name, const AL::ALValue& val,
                                 const std::string& myName) {
   reapServer();
-  VINFO << "name = " << name << " value = " << val << " myName = " << myName;
+  KTINFO << "name = " << name << " value = " << val << " myName = " << myName;
   // A name cut to fit its buffer could name another robot: too long is
   // refused.
   char event[KTTelpnet::kLineSize];
   if (name.size() >= sizeof event) {
-    VWARN << "イベント名が長すぎます： 中止 = " << name.size() << "バイト";
+    KTWARN << "イベント名が長すぎます： 中止 = " << name.size() << "バイト";
     return;
   }
   KTRobot::copyText(event, sizeof event, name.c_str());
   const char* to = std::strstr(event, "_to_");
   if (to == 0) {
-    VWARN << "イベント名にロボット名がありません： 中止 = " << event;
+    KTWARN << "イベント名にロボット名がありません： 中止 = " << event;
     return;
   }
   char robotName[KTRobot::kTextSize];
   if (std::strlen(to + 4) >= sizeof robotName) {
-    VWARN << "ロボット名が長すぎます： 中止 = " << std::strlen(to + 4) << "バイト";
+    KTWARN << "ロボット名が長すぎます： 中止 = " << std::strlen(to + 4) << "バイト";
     return;
   }
   KTRobot::copyText(robotName, sizeof robotName, to + 4);
-  VINFO << "sendTo robot [ " << robotName << " ] value = " << val;
+  KTINFO << "sendTo robot [ " << robotName << " ] value = " << val;
   std::string value = val;
-  if (!net->sendSignal(robotName, value)) VWARN << "相手ロボットへのシグナル送付に失敗。";
+  if (!net->sendSignal(robotName, value)) KTWARN << "相手ロボットへのシグナル送付に失敗。";
 }
 
 void KTVesper::searchRobots(const std::string& name, const AL::ALValue& val,
                             const std::string&) {
   reapServer();
   std::string text = val.toString(AL::VerbosityMini);
-  VINFO << "searchRobots イベント発生 name = " << name << " value = " << text;
+  KTINFO << "searchRobots イベント発生 name = " << name << " value = " << text;
   if (text == "0") {
-    VINFO << "val = 0 は予定していないイベントなので、処理しません。";
+    KTINFO << "val = 0 は予定していないイベントなので、処理しません。";
     return;
   }
   if (searching.exchange(true)) {
-    VINFO << "ロボットを探索中なので、新しい探索は開始しません。";
+    KTINFO << "ロボットを探索中なので、新しい探索は開始しません。";
     return;
   }
   SearchSlot slot;
   int rnum = recogRobotNumber;
-  VINFO << "すべての他のロボットの探索を開始します。探索すべきロボット数 = " << rnum;
+  KTINFO << "すべての他のロボットの探索を開始します。探索すべきロボット数 = " << rnum;
 
   // A robot without an address (or a name others can take) only listens.
   pid_t sender = -1;
@@ -321,21 +321,21 @@ void KTVesper::searchRobots(const std::string& name, const AL::ALValue& val,
       try {
         net->sendRobotInfo();
       } catch (const std::exception& e) {
-        VWARN << "自己情報の送信に失敗しました： 中止 = " << e.what();
+        KTWARN << "自己情報の送信に失敗しました： 中止 = " << e.what();
       } catch (...) {
       }
       _exit(0);
     }
     if (sender < 0) {
       const char* reason = ktReason(errno);
-      VWARN << "自己情報の送信プロセスを生成できません。受信だけを行います。 (" << reason << ")";
+      KTWARN << "自己情報の送信プロセスを生成できません。受信だけを行います。 (" << reason << ")";
     }
   }
   Reaper reaper(sender);
 
   net->recvRobotInfo(rnum);
   int count = net->getRobotNumber();
-  VINFO << "ロボット探索を終了しました。 認識ロボット数 = " << count;
+  KTINFO << "ロボット探索を終了しました。 認識ロボット数 = " << count;
 }
 
 void KTVesper::stopTelepathy(char* robotIP) { net->closeClient(robotIP); }

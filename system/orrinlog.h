@@ -2,8 +2,7 @@
 #ifndef ORRINLOG_H
 #define ORRINLOG_H
 
-#include <qi/log.hpp>
-
-#define KTLOG(level) qi::log::LogStream(level, __FILE__, __FUNCTION__, __LINE__, "ktorrin")
+#define KT_LOG_CATEGORY "ktorrin"
+#include "ktlog.h"
 
 #endif

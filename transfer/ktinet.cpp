@@ -13,7 +13,7 @@
 
 namespace {
 
-const char* const kCategory = LARKIN_CATEGORY;
+const char* const kCategory = KT_LOG_CATEGORY;
 // The robot's resolver (hosts file or DNS) maps this name to the server.
 const char* const kDefaultServerHost = "ktcontentserver";
 

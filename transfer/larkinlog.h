@@ -2,9 +2,7 @@
 #ifndef LARKINLOG_H
 #define LARKINLOG_H
 
-#include <qi/log.hpp>
-
-#define LARKIN_CATEGORY "ktlarkin"
-#define KTLOG(level) qi::log::LogStream(level, __FILE__, __FUNCTION__, __LINE__, LARKIN_CATEGORY)
+#define KT_LOG_CATEGORY "ktlarkin"
+#include "ktlog.h"
 
 #endif
