@@ -46,15 +46,6 @@ public:
   static const int kSearchLimitSeconds = 60;
   // The bound of a search in force, in milliseconds; tests shorten it.
   static int searchLimitMs;
-  // Connection processes of the telepathy server: a robot holds one
-  // connection to each robot, plus the one it may be making; all robots of
-  // a full table fit a few times over. The backlog takes a burst of them.
-  static const int kMaxConnectionsPerPeer = 4;
-  static const int kMaxConnections = 3 * kMaxRobots;
-  static const int kListenBacklog = 256;
-  // How long the server waits for its port while the server of the
-  // robot's previous run goes away, in milliseconds; tests shorten it.
-  static int bindPatienceMs;
 
   KTTelpnet(boost::shared_ptr<AL::ALBroker> broker,
             boost::shared_ptr<AL::ALMemoryProxy> memory);
@@ -132,7 +123,6 @@ private:
   void startSearch();
   void endSearch();
   bool firstWordFrom(const struct in_addr& sender);
-  void serveConnection(int socket, const char* ip);
 
   int recognized_robo_number;
   int connected_robo_number;

@@ -154,13 +154,13 @@ TEST_F(TelepathyServerTest, NoPeerHoldsMoreThanItsShareAndARealSignalStillGetsTh
   std::vector<int> held;
   for (int i = 0; i < 100; ++i) held.push_back(dial("127.0.0.2"));
   EXPECT_TRUE(kt::test::eventually(
-      [&] { return countIn("/proc", server) == KTTelpnet::kMaxConnectionsPerPeer; }, 10));
+      [&] { return countIn("/proc", server) == KTTelepathyServer::kMaxConnectionsPerPeer; }, 10));
   EXPECT_EQ(kGreeting + kPrefix + "ktvesper:real\r\n\r\n", exchange("ktvesper:real\r\n"));
-  for (int i = 1; i <= KTTelpnet::kMaxConnections; ++i)
+  for (int i = 1; i <= KTTelepathyServer::kMaxConnections; ++i)
     held.push_back(dial(("127.0.2." + std::to_string(i)).c_str()));
   EXPECT_EQ("", drain(held.back()));  // beyond the total: not even greeted
   EXPECT_TRUE(kt::test::eventually(
-      [&] { return countIn("/proc", server) == KTTelpnet::kMaxConnections; }, 10));
+      [&] { return countIn("/proc", server) == KTTelepathyServer::kMaxConnections; }, 10));
   EXPECT_EQ(1, lines("同じ相手からのテレパシー接続が多すぎるので、古い接続を閉じました。 相手 = 127.0.0.2 件数 = 1"));
   EXPECT_EQ(1, lines("テレパシー接続数が上限[150]に達しているので、新しい接続を閉じました。 件数 = 1"));
   for (int s : held) close(s);

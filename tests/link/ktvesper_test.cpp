@@ -211,7 +211,7 @@ TEST_F(VesperLoadTest, AServerThatCannotHaveItsPortEndsAndIsReapedWithAWarning) 
   any.sin_family = AF_INET;
   any.sin_port = htons(KTTelpnet::kTelepathyPort);
   ASSERT_EQ(0, bind(holder, reinterpret_cast<struct sockaddr*>(&any), sizeof any));
-  kt::test::Seam patience(KTTelpnet::bindPatienceMs, 300);
+  kt::test::Seam patience(KTTelepathyServer::bindPatienceMs, 300);
   AL::ALModule::createModule<KTVesper>(broker, "KTVesper");
   AL::ALProxy vesper(broker, "KTVesper", 0, 0);
   EXPECT_TRUE(kt::test::eventually(

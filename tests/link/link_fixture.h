@@ -22,6 +22,7 @@
 
 #include "ownnet.h"
 #include "kttelpnet.h"
+#include "kttelepathyserver.h"
 #include "ktsocket.h"
 #include "ktest.h"
 #include "server.h"
