@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <poll.h>
+#include <signal.h>
 #include <string.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -34,23 +35,24 @@ int ktPollUntil(int fd, short events, long long deadlineMs, short* revents) {
   }
 }
 
-const char* ktReason(int err) {
-#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 32))
-  // strerror may translate, which takes a lock another thread may hold.
-  const char* text = strerrordesc_np(err);
-  return text ? text : "Unknown error";
-#else
-  return strerror(err);
-#endif
-}
-
 void ktCloseInherited() {
 #ifdef SYS_close_range
   if (syscall(SYS_close_range, 3U, ~0U, 0U) == 0) return;
 #endif
+  // Without close_range (older kernels, the robot's among them) each
+  // descriptor is closed in turn, up to the limit, but never beyond
+  // kMostDescriptors: some systems allow a billion, and the robot opens
+  // nowhere near as many.
+  const rlim_t kMostDescriptors = 65536;
   struct rlimit limit;
-  long last = getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
-                  ? static_cast<long>(limit.rlim_cur)
-                  : 65536;
-  for (long fd = 3; fd < last; ++fd) close(static_cast<int>(fd));
+  rlim_t last = kMostDescriptors;
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < kMostDescriptors)
+    last = limit.rlim_cur;
+  for (rlim_t fd = 3; fd < last; ++fd) close(static_cast<int>(fd));
+}
+
+void ktUnblockSignals() {
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, 0);
 }
