@@ -157,8 +157,9 @@ bool KTSocket::wait_readable_until(int socket, long long deadlineMs) {
   return false;
 }
 
-char* KTSocket::read_line(int socket, char* p) {
-  read_line_until(socket, p, ktMonotonicMs() + readTimeoutMs);
+char* KTSocket::read_line(int socket, char* p, LineEnd* end) {
+  LineEnd how = read_line_until(socket, p, ktMonotonicMs() + readTimeoutMs);
+  if (end) *end = how;
   return p;
 }
 

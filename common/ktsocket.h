@@ -42,7 +42,8 @@ public:
   // early; the read time-out bounds the whole line, so that a peer sending
   // a byte now and then cannot hold the reader either. After a time-out the
   // socket is shut for reading, so that later reads on it end at once.
-  char* read_line(int socket, char* p);
+  // *end, when given, tells how the line ended.
+  char* read_line(int socket, char* p, LineEnd* end = 0);
   void read_response(int socket, char* p);
 
   // read_line for a peer that may say nothing for long: it waits for the

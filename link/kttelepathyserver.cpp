@@ -23,22 +23,21 @@
 const int KTTelepathyServer::kMaxConnectionsPerPeer;
 const int KTTelepathyServer::kMaxConnections;
 int KTTelepathyServer::bindPatienceMs = 15000;
+int KTTelepathyServer::tallyIntervalMs = 10000;
 
 namespace {
 
 const char* const kCategory = KT_LOG_CATEGORY;
 const char* const kGreeting = "100: Hello! we are connected!\r\n";
-// What the server says of closed connections, at most once in this time.
-const long long kTallyIntervalMs = 10000;
-
-// Counts what happened and says it at most once in kTallyIntervalMs.
+// Counts what happened and says it at most once in the interval.
 class Tally {
 public:
   Tally() : count(0), lastMs(-1) {}
   void add() { ++count; }
   // The count to say now, and 0 when nothing is to be said yet.
   int due(long long nowMs) {
-    if (count == 0 || (lastMs >= 0 && nowMs - lastMs < kTallyIntervalMs)) return 0;
+    if (count == 0 || (lastMs >= 0 && nowMs - lastMs < KTTelepathyServer::tallyIntervalMs))
+      return 0;
     lastMs = nowMs;
     int n = count;
     count = 0;
@@ -74,12 +73,24 @@ public:
     for (int i = 0; i < used; ++i)
       if (entries[i].peer == peer && (oldest < 0 || entries[i].serial < entries[oldest].serial))
         oldest = i;
-    if (oldest < 0) return;
-    pid_t pid = entries[oldest].pid;
-    kill(pid, SIGKILL);
-    while (waitpid(pid, 0, 0) < 0 && errno == EINTR) {
+    if (oldest >= 0) end(oldest);
+  }
+
+  // Makes room for one more: the peer that holds the most gives its oldest
+  // up, so that a robot waiting with its one connection is the last to go.
+  // Among peers that hold as many, the oldest connection goes.
+  in_addr_t endOldestOfBusiest() {
+    int chosen = 0, most = 0;
+    for (int i = 0; i < used; ++i) {
+      int n = from(entries[i].peer);
+      if (n > most || (n == most && entries[i].serial < entries[chosen].serial)) {
+        most = n;
+        chosen = i;
+      }
     }
-    forget(pid);
+    in_addr_t peer = entries[chosen].peer;
+    end(chosen);
+    return peer;
   }
 
   bool full() const { return used >= KTTelepathyServer::kMaxConnections; }
@@ -92,6 +103,14 @@ public:
   }
 
 private:
+  void end(int i) {
+    pid_t pid = entries[i].pid;
+    kill(pid, SIGKILL);
+    while (waitpid(pid, 0, 0) < 0 && errno == EINTR) {
+    }
+    forget(pid);
+  }
+
   void forget(pid_t pid) {
     for (int i = 0; i < used; ++i)
       if (entries[i].pid == pid) {
@@ -143,6 +162,7 @@ bool KTTelepathyServer::run(bool& stop) {
   signal(SIGTERM, SIG_DFL);
   signal(SIGPIPE, SIG_IGN);
   signal(SIGCHLD, SIG_DFL);
+  ktUnblockSignals();
 
   int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (s < 0) {
@@ -156,22 +176,26 @@ bool KTTelepathyServer::run(bool& stop) {
   int yes = 1;
   setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
   pid_t robot = getppid();
-  if (!bindTelepathyPort(s, robot)) {
+  bool bound = bindTelepathyPort(s, robot);
+  const char* failed = bound ? 0 : "";
+  // A socket that does not listen would wake the loop for ever with errors.
+  if (bound && listen(s, kListenBacklog) != 0) failed = "listen: ";
+  if (failed) {
     // A server whose robot is gone has nobody to tell.
     const char* reason = ktReason(errno);
-    if (getppid() == robot) KTWARN << "server: can't bind local address. (" << reason << ")";
+    if (getppid() == robot)
+      KTWARN << "server: can't bind local address. (" << failed << reason << ")";
     close(s);
     server_socket = -1;
     return false;
   }
-  listen(s, kListenBacklog);
   KTINFO << "ロボットテレパシー  >> Server Start...";
   stop = false;
 
   pid_t self = getpid();
   Connections connections;
-  Tally endedOldest, refused;
-  char lastCrowded[INET_ADDRSTRLEN] = "";
+  Tally crowded, full;
+  char lastCrowded[INET_ADDRSTRLEN] = "", lastBusiest[INET_ADDRSTRLEN] = "";
   while (!stop) {
     // Wake now and then: a robot that was killed outright cannot end us.
     short revents = 0;
@@ -179,12 +203,13 @@ bool KTTelepathyServer::run(bool& stop) {
     if (getppid() != robot) break;
     connections.reap();
     long long nowMs = ktMonotonicMs();
-    if (int n = endedOldest.due(nowMs))
+    if (int n = crowded.due(nowMs))
       KTWARN << "同じ相手からのテレパシー接続が多すぎるので、古い接続を閉じました。 相手 = "
-            << lastCrowded << " 件数 = " << n;
-    if (int n = refused.due(nowMs))
+             << lastCrowded << " 件数 = " << n;
+    if (int n = full.due(nowMs))
       KTWARN << "テレパシー接続数が上限[" << kMaxConnections
-            << "]に達しているので、新しい接続を閉じました。 件数 = " << n;
+             << "]に達しているので、接続の多い相手の古い接続を閉じました。 相手 = " << lastBusiest
+             << " 件数 = " << n;
     if (ready <= 0) continue;
 
     struct sockaddr_in peer;
@@ -201,12 +226,12 @@ bool KTTelepathyServer::run(bool& stop) {
     if (connections.from(from) >= kMaxConnectionsPerPeer) {
       connections.endOldest(from);
       inet_ntop(AF_INET, &peer.sin_addr, lastCrowded, sizeof lastCrowded);
-      endedOldest.add();
-    }
-    if (connections.full()) {
-      close(c);
-      refused.add();
-      continue;
+      crowded.add();
+    } else if (connections.full()) {
+      struct in_addr busiest;
+      busiest.s_addr = connections.endOldestOfBusiest();
+      inet_ntop(AF_INET, &busiest, lastBusiest, sizeof lastBusiest);
+      full.add();
     }
     pid_t child = fork();
     if (child < 0) {
@@ -216,12 +241,14 @@ bool KTTelepathyServer::run(bool& stop) {
       continue;
     }
     if (child == 0) {
-      // A connection process, forked from this single-threaded server: it
-      // may take any lock and allocate. It ends with the server.
+      // A connection process, forked from this single-threaded server. Every
+      // lock stands here as it stood when the robot forked the server: the
+      // only one taken here is the table's (a test signal's name), which no
+      // other thread of the robot could reach yet at that fork; the log and
+      // the proxies take none in a forked process.
       close(server_socket);
       prctl(PR_SET_PDEATHSIG, SIGKILL);
       if (getppid() != self) _exit(0);
-      signal(SIGPIPE, SIG_IGN);
       char ip[INET_ADDRSTRLEN] = "";
       inet_ntop(AF_INET, &peer.sin_addr, ip, sizeof ip);
       serveConnection(c, ip);

@@ -17,6 +17,10 @@ public:
   // How long the server waits for its port while the server of the
   // robot's previous run goes away, in milliseconds; tests shorten it.
   static int bindPatienceMs;
+  // What the server says of connections it closed (too many of one peer,
+  // or all of them) is said at most once in this many milliseconds, with
+  // a count; tests set it.
+  static int tallyIntervalMs;
 
   explicit KTTelepathyServer(KTTelpnet& net);
 

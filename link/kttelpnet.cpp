@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 
 #include <qi/os.hpp>
@@ -59,14 +60,46 @@ void tellConsole(const char* text) {
   std::fflush(stdout);
 }
 
-// A name that other robots can take into their tables and read back from
-// the list texts, and that fits a row.
-bool usableName(const char* name) {
-  size_t n = std::strlen(name);
-  if (n == 0 || n >= static_cast<size_t>(KTRobot::kTextSize)) return false;
-  for (const unsigned char* c = reinterpret_cast<const unsigned char*>(name); *c; ++c)
-    if (*c == ':' || *c == '&' || *c < 0x20 || *c == 0x7F) return false;
+// Whether text is well-formed UTF-8: a name is shown to clients as text,
+// and must come back from them as the same bytes.
+bool validUtf8(const unsigned char* c) {
+  while (*c) {
+    unsigned int code, least;
+    int more;
+    if (*c < 0x80) {
+      ++c;
+      continue;
+    } else if ((*c & 0xE0) == 0xC0) {
+      more = 1, code = *c & 0x1F, least = 0x80;
+    } else if ((*c & 0xF0) == 0xE0) {
+      more = 2, code = *c & 0x0F, least = 0x800;
+    } else if ((*c & 0xF8) == 0xF0) {
+      more = 3, code = *c & 0x07, least = 0x10000;
+    } else {
+      return false;
+    }
+    // A NUL among the continuation bytes ends the walk here.
+    for (int i = 1; i <= more; ++i) {
+      if ((c[i] & 0xC0) != 0x80) return false;
+      code = (code << 6) | (c[i] & 0x3F);
+    }
+    if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+    c += more + 1;
+  }
   return true;
+}
+
+// Why other robots could not take this name into their tables and read it
+// back from the list texts, or 0 when they can.
+const char* nameFault(const char* name) {
+  size_t n = std::strlen(name);
+  if (n == 0 || n >= static_cast<size_t>(KTRobot::kTextSize))
+    return "名前が空か長すぎるか、「:」「&」や制御文字があります";
+  for (const unsigned char* c = reinterpret_cast<const unsigned char*>(name); *c; ++c)
+    if (*c == ':' || *c == '&' || *c < 0x20 || *c == 0x7F)
+      return "名前が空か長すぎるか、「:」「&」や制御文字があります";
+  if (!validUtf8(reinterpret_cast<const unsigned char*>(name))) return "名前がUTF-8ではありません";
+  return 0;
 }
 
 // An address a robot can have: not 0.0.0.0/8, multicast, reserved or the
@@ -74,6 +107,25 @@ bool usableName(const char* name) {
 bool unicast(const struct in_addr& address) {
   unsigned long a = ntohl(address.s_addr);
   return (a >> 24) != 0 && (a >> 28) < 14;
+}
+
+// An address announced for another interface of the robot than the one its
+// datagram left from: one it can have, and not its loopback, written as the
+// system writes it so that the lookups by address find it.
+bool usableElsewhere(const char* text) {
+  struct in_addr a;
+  char canonical[INET_ADDRSTRLEN] = "";
+  return inet_pton(AF_INET, text, &a) == 1 && inet_ntop(AF_INET, &a, canonical, sizeof canonical) &&
+         std::strcmp(canonical, text) == 0 && unicast(a) && (ntohl(a.s_addr) >> 24) != 127;
+}
+
+// Why a value cannot go as one signal line, or 0 when it can. A CR is an
+// ordinary byte of the line; a line break would make a second line, and
+// the line would end at a NUL.
+const char* valueFault(const std::string& value) {
+  if (value.find('\n') != std::string::npos) return "送付する値に改行があります： 中止";
+  if (value.find('\0') != std::string::npos) return "送付する値にNUL文字があります： 中止";
+  return 0;
 }
 
 // Waits for a datagram until the search's deadline; false once it passed.
@@ -140,8 +192,8 @@ KTTelpnet::KTTelpnet(boost::shared_ptr<AL::ALBroker> broker,
     KTRobot::copyText(ownName, sizeof ownName, name.c_str());
     myprofile->setRobotName(ownName);
     KTINFO << "このロボットの名前 [ " << ownName << " ] をセットしました。";
-    if (!usableName(ownName))
-      KTWARN << "このロボットの名前は他のロボットに登録できません。名前は空にせず、「:」「&」や制御文字を使わないでください。";
+    if (nameFault(ownName))
+      KTWARN << "このロボットの名前は他のロボットに登録できません。名前は空にせず、「:」「&」や制御文字を使わず、UTF-8で書いてください。";
   } catch (...) {
     // The module fails to load; what was made so far is not left behind.
     release();
@@ -150,6 +202,10 @@ KTTelpnet::KTTelpnet(boost::shared_ptr<AL::ALBroker> broker,
 }
 
 KTTelpnet::~KTTelpnet() {
+  {
+    std::lock_guard<std::mutex> lock(tableMutex);
+    closeAll();
+  }
   release();
   fMemory.reset();
   broker.reset();
@@ -211,10 +267,15 @@ int KTTelpnet::knownRobots() {
   return recognized_robo_number;
 }
 
-KTRobot* KTTelpnet::findByName(const char* robotName) {
+int KTTelpnet::indexByName(const char* robotName) {
   for (int i = 0; i < recognized_robo_number; ++i)
-    if (std::strcmp(robots[i]->getRobotName(), robotName) == 0) return robots[i];
-  return 0;
+    if (std::strcmp(robots[i]->getRobotName(), robotName) == 0) return i;
+  return -1;
+}
+
+KTRobot* KTTelpnet::findByName(const char* robotName) {
+  int i = indexByName(robotName);
+  return i < 0 ? 0 : robots[i];
 }
 
 KTRobot* KTTelpnet::findByAddress(const char* host) {
@@ -294,7 +355,7 @@ bool KTTelpnet::prepareAnnouncement() {
     KTWARN << "このロボットにはIPアドレスがないので、自己情報を送信しません。受信だけを行います。";
     return false;
   }
-  if (!usableName(myprofile->getRobotName())) {
+  if (nameFault(myprofile->getRobotName())) {
     KTWARN << "このロボットの名前は他のロボットに登録できないので、自己情報を送信しません。受信だけを行います。";
     return false;
   }
@@ -385,24 +446,27 @@ void KTTelpnet::startSearch() {
   std::lock_guard<std::mutex> lock(tableMutex);
   recognized_robo_number = 0;
   heardSenders.clear();
+  contested.clear();
   // Every connection waits aside for its robot to be heard again.
-  for (int i = 0; i < kMaxRobots; ++i) {
-    if (robots[i]->getSocket() < 0) continue;
-    HeldConnection c;
-    c.socket = robots[i]->getSocket();
-    c.name = robots[i]->getRobotName();
-    c.address = robots[i]->getIpaddress();
-    held.push_back(c);
-    robots[i]->setSocket(-1);
-  }
+  for (int i = 0; i < kMaxRobots; ++i) hold(robots[i]);
+}
+
+void KTTelpnet::hold(KTRobot* row) {
+  if (row->getSocket() < 0) return;
+  HeldConnection c;
+  c.socket = row->getSocket();
+  c.name = row->getRobotName();
+  c.address = row->getIpaddress();
+  held.push_back(c);
+  row->setSocket(-1);
 }
 
 void KTTelpnet::endSearch() {
   std::lock_guard<std::mutex> lock(tableMutex);
   for (size_t i = 0; i < held.size(); ++i) {
     KTINFO << "探索で見つからなかったロボットへの接続を閉じます。 robot = " << held[i].name
-          << " IP = " << held[i].address;
-    close(held[i].socket);
+           << " IP = " << held[i].address;
+    closeConnection(held[i].socket);
     if (connected_robo_number > 0) --connected_robo_number;
   }
   held.clear();
@@ -414,6 +478,26 @@ bool KTTelpnet::firstWordFrom(const struct in_addr& sender) {
   if (heardSenders.size() >= kMaxHeardSenders) return false;
   heardSenders.push_back(sender.s_addr);
   return true;
+}
+
+void KTTelpnet::contest(int i, const char* sender) {
+  KTRobot* row = robots[i];
+  char first[INET_ADDRSTRLEN] = "";
+  struct in_addr from;
+  from.s_addr = sources[i];
+  inet_ntop(AF_INET, &from, first, sizeof first);
+  // Nothing tells which of the two is the robot of that name: a signal for
+  // it goes to neither.
+  KTWARN << "二つの送信元が同じ名前を知らせたので、どちらのロボットも登録しません。 robot = "
+         << row->getRobotName() << " 送信元 = " << first << ", " << sender;
+  if (contested.size() < kMaxHeardSenders) contested.push_back(row->getRobotName());
+  hold(row);
+  // The rows after it move up, in their order.
+  for (int k = i; k + 1 < recognized_robo_number; ++k) {
+    robots[k] = robots[k + 1];
+    sources[k] = sources[k + 1];
+  }
+  robots[--recognized_robo_number] = row;
 }
 
 bool KTTelpnet::takeRobotInfo(char* text, const struct in_addr& from) {
@@ -428,31 +512,47 @@ bool KTTelpnet::takeRobotInfo(char* text, const struct in_addr& from) {
 
   std::lock_guard<std::mutex> lock(tableMutex);
   // Only a robot's own announcement is taken: anyone on the network can
-  // send to this port.
+  // send to this port. A robot may announce the address of another of its
+  // interfaces than the one its datagram left from; a sender gives one row.
   const char* why = 0;
-  if (n < 3 || std::strcmp(fields[0], kProfileTag) != 0)
+  bool elsewhere = false;
+  int namesake = -1;
+  if (n < 3 || std::strcmp(fields[0], kProfileTag) != 0) {
     why = "ロボットの自己情報ではありません";
-  else if (!usableName(fields[1]))
-    why = "名前が空か長すぎるか、「:」「&」や制御文字があります";
-  else if (!unicast(from) || std::strcmp(fields[2], sender) != 0)
-    why = "アドレスが送信元と違います";
-  else if (findByName(fields[1]))
-    why = "同じ名前のロボットがもういます";
-  else if (findByAddress(fields[2]))
+  } else if ((why = nameFault(fields[1])) != 0) {
+  } else if (!unicast(from)) {
+    why = "送信元のアドレスが使えません";
+  } else if (std::strcmp(fields[2], sender) != 0 && !(elsewhere = usableElsewhere(fields[2]))) {
+    why = "アドレスが送信元と違い、ロボットのアドレスとしても使えません";
+  } else if (std::find(contested.begin(), contested.end(), fields[1]) != contested.end()) {
+    why = "二つの送信元が同じ名前を知らせています";
+  } else if ((namesake = indexByName(fields[1])) >= 0) {
+    // The same robot again, or another sender that claims its name.
+    if (sources[namesake] == from.s_addr) why = "同じ名前のロボットがもういます";
+  } else if (findByAddress(fields[2])) {
     why = "同じアドレスのロボットがもういます";
-  else if (recognized_robo_number >= kMaxRobots)
+  } else if (std::find(sources, sources + recognized_robo_number, from.s_addr) !=
+             sources + recognized_robo_number) {
+    why = "この送信元のロボットはもういます";
+  } else if (recognized_robo_number >= kMaxRobots) {
     why = "ロボットの表がいっぱいです";
+  }
   if (why) {
     if (firstWordFrom(from))
       KTINFO << "受け取れないロボット情報を無視します。 送信元 = " << sender << " 理由 = " << why;
     return false;
   }
+  firstWordFrom(from);
+  if (namesake >= 0) {
+    contest(namesake, sender);
+    return false;
+  }
 
   KTINFO << "recv: '" << received << "' (" << length << ")";
-  firstWordFrom(from);
   KTRobot* row = robots[recognized_robo_number];
   row->setRobotName(fields[1]);
   row->setIpaddress(fields[2]);
+  sources[recognized_robo_number] = from.s_addr;
   // The connection made to this very robot before the search is its own.
   for (size_t i = 0; i < held.size(); ++i) {
     if (held[i].name == fields[1] && held[i].address == fields[2]) {
@@ -462,6 +562,9 @@ bool KTTelpnet::takeRobotInfo(char* text, const struct in_addr& from) {
     }
   }
   KTINFO << "ロボット名 '" << fields[1] << "' (IP: " << fields[2] << ")";
+  if (elsewhere)
+    KTINFO << "このロボットは送信元と違うアドレスを知らせました。 robot = " << fields[1]
+           << " 送信元 = " << sender << " IP = " << fields[2];
   ++recognized_robo_number;
   return true;
 }
@@ -503,8 +606,9 @@ bool KTTelpnet::initServer() {
 void KTTelpnet::getTelepathy(int socket, std::string ip) {
   char recv_buf[kLineSize];
   KTSocket::LineEnd end = KTSocket(kCategory).read_signal_line(socket, recv_buf);
-  // A line cut by the buffer or by the time-out is only part of a signal.
-  if (end == KTSocket::kLineFull || end == KTSocket::kLineTimedOut ||
+  // A line cut by the buffer, by the time-out or by the peer closing before
+  // its newline is only part of a signal.
+  if (end != KTSocket::kLineWhole ||
       std::strncmp(recv_buf, kModuleLiteral, std::strlen(kModuleLiteral)) != 0) {
     KTWARN << "テレパシー受信に失敗： 中止 = " << recv_buf;
     return;
@@ -557,28 +661,40 @@ bool KTTelpnet::connectionLimitReached() {
 
 bool KTTelpnet::initClient(char* robotName) {
   char host[128] = "";
+  bool refused = false;
   {
     std::lock_guard<std::mutex> lock(tableMutex);
     KTRobot* row = findByName(robotName);
     // An address cut to fit would dial another host.
     if (row && std::strlen(row->getIpaddress()) >= sizeof host) {
       KTWARN << "相手ロボットのアドレスが長すぎます： 中止 = " << row->getIpaddress();
-      return false;
+      refused = true;
+    } else if (row) {
+      KTRobot::copyText(host, sizeof host, row->getIpaddress());
     }
-    if (row) KTRobot::copyText(host, sizeof host, row->getIpaddress());
-    if (connectionLimitReached()) return false;
+    if (!refused && connectionLimitReached()) return false;
   }
   // A robot without an address is not dialled at all.
-  int s = host[0] != '\0' ? socket_open(host, kTelepathyPort) : -1;
+  int s = !refused && host[0] != '\0' ? socket_open(host, kTelepathyPort) : -1;
+  char recv_buf[kLineSize] = "";
+  if (s >= 0) {
+    // The connection waits, maybe for long, for the signal it is made for.
+    KTSocket::keep_alive(s);
+    KTSocket::LineEnd end;
+    KTSocket(kCategory).read_line(s, recv_buf, &end);
+    // A server that closes before it greets (one at its limit does) would
+    // never take the signal.
+    if (end != KTSocket::kLineWhole) {
+      KTWARN << "相手ロボットが挨拶せずに接続を閉じました： 中止 = " << recv_buf;
+      close(s);
+      s = -1;
+    }
+  }
   if (s < 0) {
     tellConsole("サーバーに接続できません： 中止");
     KTWARN << "相手ロボットに接続できません： 中止";
     return false;
   }
-  // The connection waits, maybe for long, for the signal it is made for.
-  KTSocket::keep_alive(s);
-  char recv_buf[kLineSize];
-  read_response(s, recv_buf);
   KTINFO << "相手ロボットに接続しました。 robot says = " << recv_buf;
 
   std::lock_guard<std::mutex> lock(tableMutex);
@@ -587,7 +703,7 @@ bool KTTelpnet::initClient(char* robotName) {
   KTRobot* row = findByName(robotName);
   if (row == 0 || std::strcmp(row->getIpaddress(), host) != 0) {
     KTWARN << "接続中に相手ロボットが表からいなくなったので、接続を閉じます。 robot = "
-          << robotName;
+           << robotName;
     close(s);
     return false;
   }
@@ -596,24 +712,44 @@ bool KTTelpnet::initClient(char* robotName) {
     return false;
   }
   // A connection made again replaces the row's old one, which is closed.
-  if (row->getSocket() >= 0) close(row->getSocket());
+  if (row->getSocket() >= 0) closeConnection(row->getSocket());
   row->setSocket(s);
   ++connected_robo_number;
   return true;
 }
 
 bool KTTelpnet::sendSignal(char* robotName, std::string signal) {
+  const char* fault = valueFault(signal);
+  bool tooLong = signal.size() > static_cast<size_t>(kMaxSignalValue);
   int s = -1, own = -1;
+  bool used = false;
   {
-    // A copy of the descriptor of its own: the connection stays the same
-    // one while the signal goes, whatever another thread closes meanwhile.
+    // A connection carries one signal: the first send takes it, and any
+    // other, at once or later, finds it spent. The send works on a copy of
+    // the descriptor of its own, so that the connection stays the same one
+    // whatever another thread closes meanwhile.
     std::lock_guard<std::mutex> lock(tableMutex);
     KTRobot* row = findByName(robotName);
     s = row ? row->getSocket() : -1;
-    if (s >= 0) own = fcntl(s, F_DUPFD_CLOEXEC, 0);
+    if (s >= 0 && !fault && !tooLong) {
+      used = std::find(spent.begin(), spent.end(), s) != spent.end();
+      if (!used && (own = fcntl(s, F_DUPFD_CLOEXEC, 0)) >= 0) spent.push_back(s);
+    }
   }
   KTINFO << "信号を送付します。 robot socket = " << s;
   if (s < 0) return false;
+  if (fault) {
+    KTWARN << fault;
+    return false;
+  }
+  if (tooLong) {
+    KTWARN << "送付する値が長すぎます： 中止 = " << signal.size() << "バイト";
+    return false;
+  }
+  if (used) {
+    KTWARN << "コマンド送付に失敗： 中止 = この接続の信号はもう送られました";
+    return false;
+  }
   if (own < 0) {
     const char* reason = ktReason(errno);
     KTWARN << "コマンド送付に失敗： 中止 = " << reason;
@@ -625,20 +761,8 @@ bool KTTelpnet::sendSignal(char* robotName, std::string signal) {
 }
 
 bool KTTelpnet::sendLine(int s, const std::string& signal) {
-  // The value is text up to its first NUL, as the formatted line takes it,
-  // and one line: a line break would make a second, unanswered one.
-  const char* value = signal.c_str();
-  size_t size = std::strlen(value);
-  if (std::strpbrk(value, "\r\n") != 0) {
-    KTWARN << "送付する値に改行があります： 中止";
-    return false;
-  }
-  if (size > static_cast<size_t>(kMaxSignalValue)) {
-    KTWARN << "送付する値が長すぎます： 中止 = " << size << "バイト";
-    return false;
-  }
   char send_buf[kLineSize];
-  std::snprintf(send_buf, sizeof send_buf, "%s:%s\r\n", kModuleLiteral, value);
+  std::snprintf(send_buf, sizeof send_buf, "%s:%s\r\n", kModuleLiteral, signal.c_str());
   KTINFO << "次のコマンドを送付します。 send_buf = " << send_buf;
   if (!KTSocket(kCategory).send_line(s, send_buf)) {
     const char* reason = ktReason(errno);
@@ -656,12 +780,17 @@ bool KTTelpnet::sendLine(int s, const std::string& signal) {
   return false;
 }
 
+void KTTelpnet::closeConnection(int socket) {
+  close(socket);
+  spent.erase(std::remove(spent.begin(), spent.end(), socket), spent.end());
+}
+
 void KTTelpnet::closeClient(char* host) {
   std::lock_guard<std::mutex> lock(tableMutex);
   KTINFO << "接続を閉じます。 host = " << host;
   KTRobot* row = findByAddress(host);
   if (row && row->getSocket() >= 0) {
-    close(row->getSocket());
+    closeConnection(row->getSocket());
     row->setSocket(-1);
   }
 }
@@ -669,13 +798,17 @@ void KTTelpnet::closeClient(char* host) {
 void KTTelpnet::disconnectAllRobots() {
   std::lock_guard<std::mutex> lock(tableMutex);
   KTINFO << "接続ロボットをすべてクリアします。 connected_robo_number = " << connected_robo_number;
+  closeAll();
+}
+
+void KTTelpnet::closeAll() {
   for (int i = 0; i < kMaxRobots; ++i) {
     if (robots[i]->getSocket() >= 0) {
-      close(robots[i]->getSocket());
+      closeConnection(robots[i]->getSocket());
       robots[i]->setSocket(-1);
     }
   }
-  for (size_t i = 0; i < held.size(); ++i) close(held[i].socket);
+  for (size_t i = 0; i < held.size(); ++i) closeConnection(held[i].socket);
   held.clear();
   connected_robo_number = 0;
 }

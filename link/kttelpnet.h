@@ -113,16 +113,28 @@ private:
   };
 
   void release();
-  // Lookups of the known rows; the caller holds tableMutex.
+  // What follows is for the caller that holds tableMutex.
+  // Lookups of the known rows; -1 or 0 when none.
+  int indexByName(const char* robotName);
   KTRobot* findByName(const char* robotName);
   KTRobot* findByAddress(const char* host);
   bool connectionLimitReached();
+  // Closes a connection of the table; it may have carried its signal.
+  void closeConnection(int socket);
+  // Closes every connection, those a search keeps aside too.
+  void closeAll();
+  // Keeps a row's connection aside for the rest of the search.
+  void hold(KTRobot* row);
+  // Takes the name of known row i for neither of the two senders that
+  // announced it: the row goes.
+  void contest(int i, const char* sender);
+  bool firstWordFrom(const struct in_addr& sender);
+
   int knownRobots();
   // Writes one signal line on s and reads the reply.
   bool sendLine(int s, const std::string& signal);
   void startSearch();
   void endSearch();
-  bool firstWordFrom(const struct in_addr& sender);
 
   int recognized_robo_number;
   int connected_robo_number;
@@ -139,6 +151,12 @@ private:
   std::vector<HeldConnection> held;
   // Senders heard in the running search, each logged about once.
   std::vector<in_addr_t> heardSenders;
+  // Where the datagram of each known row came from: one row a sender.
+  in_addr_t sources[kMaxRobots];
+  // Names that two senders announced in the running search: neither's.
+  std::vector<std::string> contested;
+  // Connections that have carried their one signal, or are carrying it.
+  std::vector<int> spent;
 };
 
 #endif

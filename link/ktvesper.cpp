@@ -97,13 +97,15 @@ KTVesper::KTVesper(boost::shared_ptr<AL::ALBroker> broker, const std::string& na
   }
 
   // The server and sender processes are forked from the robot, whose other
-  // threads may hold locks at that moment. Before their work they only
-  // reset signals, see to ending with the robot and close what they inherited
-  // (system calls, nothing allocated). Their work then uses sockets (system
-  // calls), the log (glibc keeps its allocator usable across fork; a line
-  // is one write), ktReason (no lock) and proxies, which the platform
-  // forwards to the robot over a connection of the process's own; none of
-  // it takes the table's lock.
+  // threads may hold locks at that moment; such a lock stays held in the
+  // child, and in every process the child forks. Before their work they
+  // only reset signals, see to ending with the robot and close what they
+  // inherited (system calls, nothing allocated). Their work then uses
+  // sockets (system calls), the log (glibc keeps its allocator usable across
+  // fork; a line is one write), ktReason (no lock) and proxies, which the
+  // platform forwards to the robot over a connection of the process's own.
+  // The only lock of theirs is the table's, in the server's connection
+  // processes: no other thread can reach this new table before the fork.
   pid_t robot = getpid();
   server_id = fork();
   if (server_id == 0) {
@@ -111,6 +113,7 @@ KTVesper::KTVesper(boost::shared_ptr<AL::ALBroker> broker, const std::string& na
     // No parent-death signal: that follows the forking thread, which may
     // end long before the robot. The server looks at its parent instead.
     signal(SIGINT, SIG_DFL);
+    ktUnblockSignals();
     if (getppid() != robot) _exit(0);
     ktCloseInherited();
     try {
@@ -268,25 +271,28 @@ void KTVesper::telepathyToRobot(const std::string& name, const AL::ALValue& val,
   // A name cut to fit its buffer could name another robot: too long is
   // refused.
   char event[KTTelpnet::kLineSize];
+  const char* to = 0;
   if (name.size() >= sizeof event) {
     KTWARN << "イベント名が長すぎます： 中止 = " << name.size() << "バイト";
-    return;
-  }
-  KTRobot::copyText(event, sizeof event, name.c_str());
-  const char* to = std::strstr(event, "_to_");
-  if (to == 0) {
-    KTWARN << "イベント名にロボット名がありません： 中止 = " << event;
-    return;
+  } else {
+    KTRobot::copyText(event, sizeof event, name.c_str());
+    to = std::strstr(event, "_to_");
+    if (to == 0) KTWARN << "イベント名にロボット名がありません： 中止 = " << event;
   }
   char robotName[KTRobot::kTextSize];
-  if (std::strlen(to + 4) >= sizeof robotName) {
+  if (to && std::strlen(to + 4) >= sizeof robotName) {
     KTWARN << "ロボット名が長すぎます： 中止 = " << std::strlen(to + 4) << "バイト";
-    return;
+    to = 0;
   }
-  KTRobot::copyText(robotName, sizeof robotName, to + 4);
-  KTINFO << "sendTo robot [ " << robotName << " ] value = " << val;
-  std::string value = val;
-  if (!net->sendSignal(robotName, value)) KTWARN << "相手ロボットへのシグナル送付に失敗。";
+  // A refused name is a failed send, said as such.
+  bool sent = false;
+  if (to) {
+    KTRobot::copyText(robotName, sizeof robotName, to + 4);
+    KTINFO << "sendTo robot [ " << robotName << " ] value = " << val;
+    std::string value = val;
+    sent = net->sendSignal(robotName, value);
+  }
+  if (!sent) KTWARN << "相手ロボットへのシグナル送付に失敗。";
 }
 
 void KTVesper::searchRobots(const std::string& name, const AL::ALValue& val,
@@ -317,6 +323,7 @@ void KTVesper::searchRobots(const std::string& name, const AL::ALValue& val,
       prctl(PR_SET_PDEATHSIG, SIGKILL);
       if (getppid() != robot) _exit(0);
       signal(SIGPIPE, SIG_IGN);
+      ktUnblockSignals();
       ktCloseInherited();
       try {
         net->sendRobotInfo();

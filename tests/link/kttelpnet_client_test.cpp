@@ -1,6 +1,7 @@
 // The client side of the telepathy link, between robots on a simulated
 // network: this test is robota; robotc serves; robotb is down unless a test
 // plays it.
+// ctest-timeout: 300
 #include <gtest/gtest.h>
 
 #include <netinet/tcp.h>
@@ -8,8 +9,10 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -23,10 +26,11 @@
 namespace {
 
 // A robot's telepathy port played on its network: each connection is
-// greeted, and its line recorded and answered.
+// greeted (or closed at once, when it does not greet), and its line
+// recorded and answered. Greetings can be held back.
 class PeerPlay {
 public:
-  PeerPlay(kt::test::SimNet& net, const std::string& robot) {
+  PeerPlay(kt::test::SimNet& net, const std::string& robot, bool greets = true) : fGreets(greets) {
     int s = -1;
     std::thread([&] { s = net.enter(robot) ? socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0) : -1; })
         .join();
@@ -42,7 +46,14 @@ public:
     });
   }
   ~PeerPlay() {
-    fStop = true;
+    {
+      // A test that failed with a connection open still ends: its thread
+      // is woken, not waited for.
+      std::lock_guard<std::mutex> lock(fMutex);
+      fStop = true;
+      for (int c : fOpen) shutdown(c, SHUT_RDWR);
+    }
+    fChanged.notify_all();
     fThread.join();
     for (std::thread& t : fConnections) t.join();
   }
@@ -50,26 +61,50 @@ public:
     std::lock_guard<std::mutex> lock(fMutex);
     return fLines;
   }
+  int accepted() {
+    std::lock_guard<std::mutex> lock(fMutex);
+    return fAccepted;
+  }
+  void holdGreetings(bool hold) {
+    std::lock_guard<std::mutex> lock(fMutex);
+    fHold = hold;
+    fChanged.notify_all();
+  }
 
 private:
   void serve(int c) {
+    std::lock_guard<std::mutex> lock(fMutex);
+    ++fAccepted;
+    fOpen.push_back(c);
     fConnections.emplace_back([this, c] {
       KTSocket wire("test");
       char line[KTSocket::kLineSize];
-      if (wire.send_line(c, "100: Hello! we are connected!\r\n") &&
+      bool greeted = false;
+      {
+        std::unique_lock<std::mutex> lock(fMutex);
+        fChanged.wait_for(lock, std::chrono::minutes(1), [this] { return !fHold || fStop; });
+      }
+      if (fGreets && (greeted = wire.send_line(c, "100: Hello! we are connected!\r\n")) &&
           wire.read_signal_line(c, line) == KTSocket::kLineWhole) {
         wire.send_line(c, (std::string("100: Received your command with value = ") + line).c_str());
         std::lock_guard<std::mutex> lock(fMutex);
         fLines.push_back(line);
       }
+      std::lock_guard<std::mutex> lock(fMutex);
+      fOpen.erase(std::find(fOpen.begin(), fOpen.end(), c));
       close(c);
     });
   }
 
+  const bool fGreets;
   std::atomic<bool> fStop{false};
   std::thread fThread;
   std::vector<std::thread> fConnections;
   std::mutex fMutex;
+  std::condition_variable fChanged;
+  bool fHold = false;
+  int fAccepted = 0;
+  std::vector<int> fOpen;
   std::vector<std::string> fLines;
 };
 
@@ -84,7 +119,7 @@ protected:
     server = fork();
     if (server == 0) _exit(simnet.enter("robotc") && net->initServer() ? 0 : 1);
     ASSERT_TRUE(kt::test::eventually(
-        [&] { return kt::test::portInUse("tcp", KTTelpnet::kTelepathyPort, server); }, 10));
+        [&] { return kt::test::portInUse("tcp", KTTelpnet::kTelepathyPort, server); }, 60));
     search({"robotb", "robotc"});
   }
 
@@ -93,7 +128,7 @@ protected:
   void search(const std::vector<std::string>& robots) {
     std::thread receiving([&] { net->recvRobotInfo(static_cast<int>(robots.size())); });
     EXPECT_TRUE(kt::test::eventually(
-        [] { return kt::test::portInUse("udp", KTTelpnet::kDiscoveryPort); }, 10));
+        [] { return kt::test::portInUse("udp", KTTelpnet::kDiscoveryPort); }, 60));
     for (const std::string& r : robots)
       std::thread([&] {
         if (simnet.enter(r))
@@ -139,6 +174,15 @@ TEST_F(TelepathyClientTest, ASignalReachesTheRobotThatServesOncePerConnection) {
   EXPECT_EQ("サーバーに接続できません： 中止\n", connect(robotb, &made));
   EXPECT_FALSE(made);
   EXPECT_TRUE(logged(qi::LogLevel_Warning, "相手ロボットに接続できません： 中止"));
+  {
+    // One that closes before its greeting (a server at its limit does) is
+    // no connection either.
+    PeerPlay closing(simnet, "robotb", false);
+    EXPECT_EQ("サーバーに接続できません： 中止\n", connect(robotb, &made));
+    EXPECT_FALSE(made);
+    EXPECT_TRUE(logged(qi::LogLevel_Warning, "相手ロボットが挨拶せずに接続を閉じました： 中止 = "));
+    EXPECT_EQ(0, net->getConnectedClientNumber());
+  }
   ASSERT_TRUE(net->initClient(robotc));
   EXPECT_TRUE(logged(qi::LogLevel_Info,
                      "相手ロボットに接続しました。 robot says = 100: Hello! we are connected!\r\n"));
@@ -154,11 +198,12 @@ TEST_F(TelepathyClientTest, ASignalReachesTheRobotThatServesOncePerConnection) {
   EXPECT_EQ(std::vector<unsigned int>{1}, sleeps.calls());
   EXPECT_TRUE(logged(qi::LogLevel_Info, "次のコマンドを送付します。 send_buf = ktvesper:hello\r\n"));
   // robotc raised it on its robot (here the same one), once it had answered.
-  EXPECT_TRUE(kt::test::eventually([&] { return fromRobota() == "ktvesper:hello\r\n"; }, 10));
+  EXPECT_TRUE(kt::test::eventually([&] { return fromRobota() == "ktvesper:hello\r\n"; }, 60));
   EXPECT_FALSE(net->sendSignal(robotc, "again"));
-  EXPECT_TRUE(logged(qi::LogLevel_Warning, "コマンド送付に失敗： 中止 = \r\n"));
+  EXPECT_TRUE(logged(qi::LogLevel_Warning, "コマンド送付に失敗： 中止 = この接続の信号はもう送られました"));
 
-  // A value is one line: up to its first NUL, never with a line break.
+  // A value is one whole line: no line break, no NUL that would end it
+  // early; a lone CR is a byte like any other.
   ASSERT_TRUE(net->initClient(robotc));
   int on = 0;
   socklen_t size = sizeof on;
@@ -166,8 +211,10 @@ TEST_F(TelepathyClientTest, ASignalReachesTheRobotThatServesOncePerConnection) {
   EXPECT_EQ(1, on);  // it may wait long for its signal
   EXPECT_FALSE(net->sendSignal(robotc, "two\nlines"));
   EXPECT_TRUE(logged(qi::LogLevel_Warning, "送付する値に改行があります： 中止"));
-  EXPECT_TRUE(net->sendSignal(robotc, std::string("hel\0", 4) + std::string(600, 'o')));
-  EXPECT_TRUE(kt::test::eventually([&] { return fromRobota() == "ktvesper:hel\r\n"; }, 10))
+  EXPECT_FALSE(net->sendSignal(robotc, std::string("hel\0lo", 6)));
+  EXPECT_TRUE(logged(qi::LogLevel_Warning, "送付する値にNUL文字があります： 中止"));
+  EXPECT_TRUE(net->sendSignal(robotc, "car\rriage"));
+  EXPECT_TRUE(kt::test::eventually([&] { return fromRobota() == "ktvesper:car\rriage\r\n"; }, 60))
       << fromRobota();
 
   // The pause before the reply is read is a real second.
@@ -202,18 +249,59 @@ TEST_F(TelepathyClientTest, FiftyConnectionsAreTheLimitAndAllAreClosedAtOnce) {
   EXPECT_EQ(before, kt::test::openDescriptors());
 }
 
+TEST_F(TelepathyClientTest, OneSignalAConnectionEvenFromTwoThreadsAtOnce) {
+  ASSERT_TRUE(net->initClient(robotc));
+  // The first send pauses after writing its line until the second is done:
+  // the second must not take the first's reply for its own.
+  std::mutex m;
+  std::condition_variable changed;
+  int pausing = 0;
+  bool secondDone = false;
+  kt::setSleepHook([&](unsigned int) {
+    std::unique_lock<std::mutex> lock(m);
+    if (++pausing > 1) return;
+    changed.notify_all();
+    changed.wait_for(lock, std::chrono::minutes(1), [&] { return secondDone; });
+  });
+  bool first = false;
+  std::thread sending([&] { first = net->sendSignal(robotc, "first"); });
+  {
+    std::unique_lock<std::mutex> lock(m);
+    EXPECT_TRUE(changed.wait_for(lock, std::chrono::minutes(1), [&] { return pausing == 1; }));
+  }
+  bool second = net->sendSignal(robotc, "second");
+  {
+    std::lock_guard<std::mutex> lock(m);
+    secondDone = true;
+  }
+  changed.notify_all();
+  sending.join();
+  kt::setSleepHook(kt::SleepHook());
+  EXPECT_TRUE(first);
+  EXPECT_FALSE(second);
+  EXPECT_TRUE(logged(qi::LogLevel_Warning, "コマンド送付に失敗： 中止 = この接続の信号はもう送られました"));
+  EXPECT_TRUE(kt::test::eventually([&] { return fromRobota() == "ktvesper:first\r\n"; }, 60));
+}
+
 TEST_F(TelepathyClientTest, ASignalReachesOnlyTheRobotItNamesWhileSearchesRewriteTheTable) {
   PeerPlay robotbPlayed(simnet, "robotb");
-  ASSERT_TRUE(net->initClient(robotb));
-  ASSERT_TRUE(net->initClient(robotc));
-  // Heard the other way round: each connection stays with its robot.
+  // robotb greets only once a search has turned the table round: the
+  // connection is robotb's, in the row where robotb now stands.
+  robotbPlayed.holdGreetings(true);
+  bool made = false;
+  std::thread connecting([&] { made = net->initClient(robotb); });
+  EXPECT_TRUE(kt::test::eventually([&] { return robotbPlayed.accepted() == 1; }, 60));
   search({"robotc", "robotb"});
+  robotbPlayed.holdGreetings(false);
+  connecting.join();
+  EXPECT_TRUE(made);
+  ASSERT_TRUE(net->initClient(robotc));
   EXPECT_TRUE(net->sendSignal(robotc, "for-robotc"));
   EXPECT_TRUE(net->sendSignal(robotb, "for-robotb"));
-  EXPECT_TRUE(kt::test::eventually([&] { return fromRobota() == "ktvesper:for-robotc\r\n"; }, 10));
+  EXPECT_TRUE(kt::test::eventually([&] { return fromRobota() == "ktvesper:for-robotc\r\n"; }, 60));
   EXPECT_TRUE(kt::test::eventually(
       [&] { return robotbPlayed.lines() == std::vector<std::string>{"ktvesper:for-robotb\r\n"}; },
-      10));
+      60));
 
   // Lists, connections, signals and disconnections while searches rewrite
   // the table: every signal that goes reaches the robot it names.

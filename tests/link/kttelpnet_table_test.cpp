@@ -1,4 +1,5 @@
 // The robot table, the own profile and the discovery of other robots.
+// ctest-timeout: 300
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -74,7 +75,7 @@ TEST_F(TelpnetTest, RightAfterConstructionNothingIsKnown) {
 
 TEST_F(TelpnetTest, LookupsSeeOnlyTheRowsOfTheLastSearch) {
   receive({"ktmyprofile:robota:127.0.1.12", "ktmyprofile:robotb:127.0.1.13",
-           "ktmyprofile:robota:127.0.1.99", "ktmyprofile:Robota:127.0.1.14"},
+           "ktmyprofile:robota:127.0.1.12", "ktmyprofile:Robota:127.0.1.14"},
           3);
   EXPECT_EQ((Rows{"robota&127.0.1.12", "robotb&127.0.1.13", "Robota&127.0.1.14"}), robotList());
   char name[KTRobot::kTextSize] = "";
@@ -97,31 +98,51 @@ TEST_F(TelpnetTest, LookupsSeeOnlyTheRowsOfTheLastSearch) {
   EXPECT_FALSE(net->getRobotNameFromIP("127.0.1.13", name));
 }
 
-TEST_F(TelpnetTest, OnlyARobotsOwnAnnouncementIsTakenAndEachSenderIsLoggedOnce) {
-  // Loopback sends from 127.0.0.1 unless a field names another of its
-  // addresses.
-  receive({"hello:tagless:127.0.1.1", "ktmyprofile:spoof:198.18.7.99", "ktmyprofile:robotz:0.0.0.0",
-           "ktmyprofile:robotx:not-an-address", "ktmyprofile:robota", "ktmyprofile:a&b:127.0.1.2",
+TEST_F(TelpnetTest, OnlyARobotsOwnAnnouncementIsTakenOneRowASenderAndNoNameTwice) {
+  // Each datagram comes from its first loopback field (a fourth field is
+  // not read), else from 127.0.0.1.
+  receive({"hello:tagless:127.0.1.1", "ktmyprofile:a&b:127.0.1.2",
            "ktmyprofile:tab\tname:127.0.1.3",
            "ktmyprofile:" + std::string(KTRobot::kTextSize, 'n') + ":127.0.1.4",
-           "ktmyprofile::robota::127.0.1.5", "ktmyprofile:robotb:127.0.1.6:extra",
-           "ktmyprofile:robotc:127.0.1.6", "ktmyprofile:robota:127.0.1.7",
-           "ktmyprofile:n1:127.0.1.8", "ktmyprofile:n2:127.0.1.8", "ktmyprofile:end:127.0.9.9"},
+           "ktmyprofile:bad\xc3\x28:127.0.1.10", "ktmyprofile:\xc0\xaf:127.0.1.17",
+           "ktmyprofile:\xed\xa0\x80:127.0.1.18", "ktmyprofile:ロボ:127.0.1.16",
+           "ktmyprofile::robota::127.0.1.5", "ktmyprofile:robota:127.0.1.5",
+           "ktmyprofile:robotb:127.0.1.6:extra",
+           // A second sender claims robotb: neither has it, now or later.
+           "ktmyprofile:robotb:127.0.1.13", "ktmyprofile:robotb:127.0.1.6",
+           "ktmyprofile:robotb:127.0.1.14",
+           // Another interface's address is taken when a robot can have it.
+           "ktmyprofile:wifi:198.18.7.99:127.0.1.7", "ktmyprofile:wifi2:198.18.7.99:127.0.1.8",
+           "ktmyprofile:second:198.18.7.98:127.0.1.7", "ktmyprofile:zero:0.0.0.0:127.0.1.11",
+           "ktmyprofile:odd:198.018.7.1:127.0.1.12", "ktmyprofile:group:224.0.0.1:127.0.1.15",
+           "ktmyprofile:end:127.0.9.9"},
           4);
-  EXPECT_EQ((Rows{"robota&127.0.1.5", "robotb&127.0.1.6", "n1&127.0.1.8", "end&127.0.9.9"}),
+  EXPECT_EQ((Rows{"ロボ&127.0.1.16", "robota&127.0.1.5", "wifi&198.18.7.99", "end&127.0.9.9"}),
             robotList());
   Rows ignored;
   for (const std::string& m : log.messages("ktvesper"))
     if (m.rfind("受け取れないロボット情報を無視します。", 0) == 0)
       ignored.push_back(m.substr(m.find("送信元 = ")));
+  const std::string badName = "理由 = 名前が空か長すぎるか、「:」「&」や制御文字があります";
+  const std::string badAddress = "理由 = アドレスが送信元と違い、ロボットのアドレスとしても使えません";
   EXPECT_EQ((Rows{"送信元 = 127.0.1.1 理由 = ロボットの自己情報ではありません",
-                  "送信元 = 127.0.0.1 理由 = アドレスが送信元と違います",
-                  "送信元 = 127.0.1.2 理由 = 名前が空か長すぎるか、「:」「&」や制御文字があります",
-                  "送信元 = 127.0.1.3 理由 = 名前が空か長すぎるか、「:」「&」や制御文字があります",
-                  "送信元 = 127.0.1.4 理由 = 名前が空か長すぎるか、「:」「&」や制御文字があります",
-                  "送信元 = 127.0.1.7 理由 = 同じ名前のロボットがもういます"}),
+                  "送信元 = 127.0.1.2 " + badName, "送信元 = 127.0.1.3 " + badName,
+                  "送信元 = 127.0.1.4 " + badName,
+                  "送信元 = 127.0.1.10 理由 = 名前がUTF-8ではありません",
+                  "送信元 = 127.0.1.17 理由 = 名前がUTF-8ではありません",
+                  "送信元 = 127.0.1.18 理由 = 名前がUTF-8ではありません",
+                  "送信元 = 127.0.1.14 理由 = 二つの送信元が同じ名前を知らせています",
+                  "送信元 = 127.0.1.8 理由 = 同じアドレスのロボットがもういます",
+                  "送信元 = 127.0.1.11 " + badAddress, "送信元 = 127.0.1.12 " + badAddress,
+                  "送信元 = 127.0.1.15 " + badAddress}),
             ignored);
+  EXPECT_TRUE(log.has(qi::LogLevel_Warning, "ktvesper",
+                      "二つの送信元が同じ名前を知らせたので、どちらのロボットも登録しません。 "
+                      "robot = robotb 送信元 = 127.0.1.6, 127.0.1.13"));
+  EXPECT_TRUE(logged("このロボットは送信元と違うアドレスを知らせました。 robot = wifi 送信元 = "
+                     "127.0.1.7 IP = 198.18.7.99"));
   EXPECT_TRUE(logged("recv: 'ktmyprofile::robota::127.0.1.5' (30)"));
+  EXPECT_EQ(-1, net->getSocketFromRobotName("robotb"));
 
   std::string many;
   for (int i = 0; i < 60; ++i) many += std::to_string(i) + ":";
@@ -183,14 +204,15 @@ TEST(KTRobotTest, TextsAreCutToTheirBuffersAtACharacterBoundary) {
   for (auto c : std::vector<std::pair<std::string, std::string>>{
            {fits, fits},
            {std::string(126, 'x') + "ロボ", ""},
-           {"robo:ta", "robo:ta"}}) {
+           {"robo:ta", "robo:ta"},
+           {"robo\xffta", "robo\xffta"}}) {
     kt::test::LogCapture log;
     kt::sim::Robot robot(c.first);
     KTTelpnet net(robot.broker(), robot.broker()->getSpecialisedProxy<AL::ALMemoryProxy>("ALMemory"));
     EXPECT_EQ(c.second, net.getRobotName());
     EXPECT_EQ(c.first != fits, log.has(qi::LogLevel_Warning, "ktvesper",
                                        c.second.empty() ? "このロボットの名前が長すぎます： 中止 = 132バイト"
-                                                        : "このロボットの名前は他のロボットに登録できません。名前は空にせず、「:」「&」や制御文字を使わないでください。"));
+                                                        : "このロボットの名前は他のロボットに登録できません。名前は空にせず、「:」「&」や制御文字を使わず、UTF-8で書いてください。"));
     robot.shutdown();
   }
 }

@@ -1,9 +1,15 @@
 // The robot link module in a robot of this process, on loopback only.
+// ctest-timeout: 300
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
 #include <errno.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/wait.h>
 
+#include <atomic>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,6 +18,19 @@
 
 #include "ktvesper.h"
 #include "link_fixture.h"
+
+// listen() as the C library's, or failing with this error while it is set.
+static std::atomic<int> gListenError(0);
+
+extern "C" int listen(int fd, int backlog) {
+  typedef int (*Listen)(int, int);
+  static const Listen real = reinterpret_cast<Listen>(dlsym(RTLD_NEXT, "listen"));
+  if (int error = gListenError.load()) {
+    errno = error;
+    return -1;
+  }
+  return real(fd, backlog);
+}
 
 namespace {
 
@@ -25,7 +44,7 @@ protected:
     AL::ALModule::createModule<KTVesper>(broker, "KTVesper");
     vesper.reset(new AL::ALProxy(broker, "KTVesper", 0, 0));
     ASSERT_TRUE(kt::test::eventually(
-        [] { return kt::test::portInUse("tcp", KTTelpnet::kTelepathyPort); }, 10));
+        [] { return kt::test::portInUse("tcp", KTTelpnet::kTelepathyPort); }, 60));
   }
 
   void touch(const AL::ALValue& value) { robot.memory().raiseEvent("FrontTactilTouched", value); }
@@ -79,7 +98,7 @@ TEST_F(VesperTest, ATouchWithZeroOnlyLogsAndTheNumberIsReadAsAtoiDoes) {
 
 TEST_F(VesperTest, ASearchIsRefusedWhileAnotherRuns) {
   std::thread first([&] { touch(1.0f); });
-  ASSERT_TRUE(kt::test::eventually([&] { return logged("ループスタート loop No. = 1"); }, 10));
+  ASSERT_TRUE(kt::test::eventually([&] { return logged("ループスタート loop No. = 1"); }, 60));
   vesper->callVoid("searchRobots", std::string("FrontTactilTouched"), 1, std::string("KTVesper"));
   EXPECT_TRUE(logged("ロボットを探索中なので、新しい探索は開始しません。"));
   // The first search goes on and ends on its two robots.
@@ -133,7 +152,7 @@ TEST_F(VesperTest, ASignalGoesToTheRobotNamedAfterTheFirstTo) {
   robot.memory().raiseEvent("telepathy_to_robot_to_x", "hello");
   EXPECT_TRUE(logged("sendTo robot [ robot_to_x ] value = \"hello\""));
   EXPECT_TRUE(kt::test::eventually(
-      [&] { return robot.memory().hasData("telepathy_from_127.0.0.1"); }, 10));
+      [&] { return robot.memory().hasData("telepathy_from_127.0.0.1"); }, 60));
   EXPECT_EQ(AL::ALValue("ktvesper:hello\r\n"), robot.memory().getData("telepathy_from_127.0.0.1"));
 
   // No "_to_": nobody to send to; a value that is no text is refused.
@@ -151,8 +170,12 @@ TEST_F(VesperTest, ASignalGoesToTheRobotNamedAfterTheFirstTo) {
     vesper->callVoid("telepathyToRobot", c.first, std::string("hello"), std::string("KTVesper"));
     EXPECT_TRUE(log.has(qi::LogLevel_Warning, "ktvesper", c.second));
   }
-  for (const std::string& m : log.messages("ktvesper"))
+  int failed = 0;
+  for (const std::string& m : log.messages("ktvesper")) {
     EXPECT_EQ(std::string::npos, m.find("信号を送付します。"));
+    failed += m == "相手ロボットへのシグナル送付に失敗。";
+  }
+  EXPECT_EQ(3, failed);  // each refusal is a failed send
 }
 
 TEST_F(VesperTest, AConnectionStaysWithItsRobotAndDisconnectingUndoesExactlyWhatWasSubscribed) {
@@ -169,7 +192,7 @@ TEST_F(VesperTest, AConnectionStaysWithItsRobotAndDisconnectingUndoesExactlyWhat
   EXPECT_TRUE(logged("信号を送付します。 robot socket = -1"));
   robot.memory().raiseEvent("telepathy_to_robotb", "hello");
   EXPECT_TRUE(kt::test::eventually(
-      [&] { return robot.memory().hasData("telepathy_from_127.0.0.1"); }, 10));
+      [&] { return robot.memory().hasData("telepathy_from_127.0.0.1"); }, 60));
 
   robot.world().clearJournal();
   vesper->callVoid("disconnectAllRobots");
@@ -205,29 +228,66 @@ TEST_F(VesperTest, DestroyingEndsTheServerClosesConnectionsAndLeavesNoSubscripti
 
 using VesperLoadTest = kt::test::LinkTest;
 
-TEST_F(VesperLoadTest, AServerThatCannotHaveItsPortEndsAndIsReapedWithAWarning) {
-  int holder = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  struct sockaddr_in any = {};
-  any.sin_family = AF_INET;
-  any.sin_port = htons(KTTelpnet::kTelepathyPort);
-  ASSERT_EQ(0, bind(holder, reinterpret_cast<struct sockaddr*>(&any), sizeof any));
+TEST_F(VesperLoadTest, AServerThatCannotServeItsPortEndsAndIsReapedWithAWarning) {
   kt::test::Seam patience(KTTelepathyServer::bindPatienceMs, 300);
+  const std::string inUse = "server: can't bind local address. (Address already in use)";
+  const std::string noListen = "server: can't bind local address. (listen: Operation not supported)";
+  for (bool held : {true, false}) {
+    SCOPED_TRACE(held ? "the port is held" : "listen fails");
+    std::ofstream(root.at("/var/volatile/var/log/naoqi/tail-naoqi.log").c_str(), std::ios::trunc);
+    log.clear();
+    int holder = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    struct sockaddr_in any = {};
+    any.sin_family = AF_INET;
+    any.sin_port = htons(KTTelpnet::kTelepathyPort);
+    if (held) ASSERT_EQ(0, bind(holder, reinterpret_cast<struct sockaddr*>(&any), sizeof any));
+    // The forked server has its own copy of the failure.
+    gListenError = held ? 0 : EOPNOTSUPP;
+    AL::ALModule::createModule<KTVesper>(broker, "KTVesper");
+    gListenError = 0;
+    AL::ALProxy vesper(broker, "KTVesper", 0, 0);
+    EXPECT_TRUE(kt::test::eventually(
+        [&] {
+          vesper.call<int>("getRobotNumber");
+          return log.has(qi::LogLevel_Warning, "ktvesper",
+                         "テレパシーサーバーが終了しました。他のロボットからの信号は受け取れません。");
+        },
+        60));
+    EXPECT_EQ(-1, waitpid(-1, nullptr, WNOHANG));
+    EXPECT_EQ(ECHILD, errno);
+    // It said why once, and did not go on.
+    std::string tail = tailLog(), failed = held ? inUse : noListen;
+    EXPECT_NE(std::string::npos, tail.find(failed)) << tail;
+    EXPECT_EQ(tail.find(failed), tail.rfind(failed));
+    EXPECT_EQ(std::string::npos, tail.find("server: accept error"));
+    broker->unregisterModule("KTVesper");
+    close(holder);
+  }
+}
+
+TEST_F(VesperLoadTest, AServerForkedWhereSignalsAreBlockedStillEndsWithItsModule) {
+  // Made on a thread that blocks SIGINT, as a robot's thread may.
+  sigset_t blocked, before;
+  sigemptyset(&blocked);
+  sigaddset(&blocked, SIGINT);
+  sigaddset(&blocked, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &blocked, &before);
   AL::ALModule::createModule<KTVesper>(broker, "KTVesper");
-  AL::ALProxy vesper(broker, "KTVesper", 0, 0);
-  EXPECT_TRUE(kt::test::eventually(
-      [&] {
-        vesper.call<int>("getRobotNumber");
-        return log.has(qi::LogLevel_Warning, "ktvesper",
-                       "テレパシーサーバーが終了しました。他のロボットからの信号は受け取れません。");
-      },
-      10));
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  pid_t server = 0;
+  std::ifstream("/proc/thread-self/children") >> server;
+  ASSERT_GT(server, 0);
+  // Serving, it has set its signals.
+  ASSERT_TRUE(kt::test::eventually(
+      [] { return kt::test::portInUse("tcp", KTTelpnet::kTelepathyPort); }, 60));
+  std::string line, mask;
+  for (std::ifstream status("/proc/" + std::to_string(server) + "/status"); std::getline(status, line);)
+    if (line.rfind("SigBlk:", 0) == 0) mask = line.substr(line.find_first_not_of(" \t", 7));
+  EXPECT_EQ("0000000000000000", mask);
+  // Else SIGINT would never reach it: the test fails rather than hangs.
+  if (mask != "0000000000000000") kill(server, SIGKILL);
+  broker->unregisterModule("KTVesper");  // sends SIGINT and waits for it
   EXPECT_EQ(-1, waitpid(-1, nullptr, WNOHANG));
-  EXPECT_EQ(ECHILD, errno);
-  // It waited out its patience, then said so once.
-  std::string tail = tailLog(), failed = "server: can't bind local address. (Address already in use)";
-  EXPECT_NE(std::string::npos, tail.find(failed));
-  EXPECT_EQ(tail.find(failed), tail.rfind(failed));
-  close(holder);
 }
 
 TEST_F(VesperLoadTest, AModuleThatFailsToLoadLeavesNoSubscriptionAndNoServer) {
