@@ -1,0 +1,211 @@
+// Robots and other hosts on one simulated network, each robot a ktrobot
+// process driven by ktcli: a robot wired and wireless at once is found and
+// reached, no set of hosts keeps a robot's signal out, a host never gets a
+// signal by announcing a robot's name, and only whole signals go.
+// ctest-timeout: 300
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "vesper_robots.h"
+
+using kt::itest::contains;
+using kt::itest::Process;
+
+namespace {
+
+const int kTelepathyPort = 9595;
+
+// A TCP connection from address from (0: any) to address to.
+int dial(const std::string& from, const std::string& to) {
+  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  struct sockaddr_in local = {}, remote = {};
+  local.sin_family = remote.sin_family = AF_INET;
+  remote.sin_port = htons(kTelepathyPort);
+  inet_pton(AF_INET, to.c_str(), &remote.sin_addr);
+  if (!from.empty()) inet_pton(AF_INET, from.c_str(), &local.sin_addr);
+  if ((!from.empty() && bind(s, reinterpret_cast<struct sockaddr*>(&local), sizeof local) != 0) ||
+      connect(s, reinterpret_cast<struct sockaddr*>(&remote), sizeof remote) != 0) {
+    close(s);
+    return -1;
+  }
+  return s;
+}
+
+class VesperPeers : public kt::itest::VesperRobots {
+protected:
+  // Runs fn on the network of a member of the simulated network.
+  void on(const std::string& member, const std::function<void()>& fn) {
+    std::thread([&] {
+      if (simnet.enter(member))
+        fn();
+      else
+        ADD_FAILURE() << "cannot enter the network of " << member;
+    }).join();
+  }
+
+  // ip(8) in a member's network namespace (or the bridge's, for "").
+  void ip(const std::string& member, const std::string& args) {
+    std::string ns = simnet.name() + (member.empty() ? "" : "-" + member);
+    ASSERT_EQ(0, std::system(("ip -n " + ns + " " + args).c_str())) << args;
+  }
+
+  // Every robot expects this many, then all heads are touched at once.
+  void searchAll(const std::string& expected) {
+    std::vector<std::unique_ptr<Process>> touches;
+    for (size_t i = 0; i < robots.size(); ++i) {
+      call(i, {"KTVesper.setRobotNumber", expected});
+      touches.push_back(robots[i]->cliAsync({"raise", "FrontTactilTouched", "1.0"}));
+    }
+    for (auto& t : touches) EXPECT_EQ(0, t->wait(120)) << t->err();
+  }
+
+  bool logged(size_t robot, const std::string& part) {
+    return kt::itest::eventually([&] { return contains(robots[robot]->tailLog(), part); }, 60);
+  }
+
+  // What robot's memory holds under key ("" when nothing).
+  std::string got(size_t robot, const std::string& key) {
+    kt::itest::Result r = robots[robot]->cli({"get", key});
+    return r.status == 0 ? r.out : "";
+  }
+};
+
+TEST_F(VesperPeers, ARobotOnTwoInterfacesIsFoundAndOnlyWholeSignalsReachIt) {
+  KT_NEED_SIMNET(simnet, "robota", "robotb", "host");
+  // robotb is wired too, on the same network, and its default route is
+  // there: its datagrams leave from eth0's address, 198.18.1.2.
+  ip("", "link add eb type veth peer name eth0 netns " + simnet.name() + "-robotb");
+  ip("", "link set eb master br0 up");
+  ip("robotb", "addr add 198.18.1.2/15 dev eth0");
+  ip("robotb", "link set eth0 up");
+  ip("robotb", "route replace default dev eth0 src 198.18.1.2");
+  setenv("KT_SLEEP_SCALE", "0.1", 1);
+  startRobots({"robota", "robotb"});
+  searchAll("2");
+  EXPECT_TRUE(contains(call(0, {"KTVesper.getRobotList"}), "robotb&198.18.0.2"));
+  EXPECT_TRUE(logged(0, "このロボットは送信元と違うアドレスを知らせました。 robot = robotb 送信元 = "
+                        "198.18.1.2 IP = 198.18.0.2"));
+
+  // A line cut short by its sender closing raises nothing.
+  on("host", [] {
+    int s = dial("", "198.18.0.2");
+    ASSERT_GE(s, 0);
+    send(s, "ktvesper:cut", 12, MSG_NOSIGNAL);
+    close(s);
+  });
+  EXPECT_TRUE(logged(1, "テレパシー受信に失敗： 中止 = ktvesper:cut"));
+  EXPECT_EQ("", got(1, "telepathy_from_" + simnet.address("host")));
+
+  // A value with a NUL is not sent; the next signal is the first to come.
+  call(0, {"KTVesper.initTelepathy"});
+  std::unique_ptr<Process> watch =
+      robots[1]->watch({"telepathy_from_*", "--count", "1", "--timeout", "60"});
+  EXPECT_EQ(0, robots[0]->cli({"raise", "telepathy_to_robotb", "\"cut\\u0000short\""}).status);
+  EXPECT_TRUE(logged(0, "送付する値にNUL文字があります： 中止"));
+  EXPECT_EQ(0, robots[0]->cli({"raise", "telepathy_to_robotb", "hello"}).status);
+  EXPECT_EQ(0, watch->wait(60)) << watch->err();
+  EXPECT_EQ("telepathy_from_198.18.0.1\t\"ktvesper:hello\\r\\n\"\n", watch->out());
+  EXPECT_TRUE(stopAll());
+}
+
+TEST_F(VesperPeers, SilentConnectionsFromFortyAddressesDoNotKeepARobotsSignalOut) {
+  KT_NEED_SIMNET(simnet, "robota", "robotb", "host");
+  setenv("KT_SLEEP_SCALE", "0.1", 1);
+  startRobots({"robota", "robotb"});
+  searchAll("2");
+  // 4 connections from each of 40 addresses: more than robotb serves.
+  std::vector<std::string> addresses;
+  for (int i = 1; i <= 40; ++i) {
+    addresses.push_back("198.18.2." + std::to_string(i));
+    ip("host", "addr add " + addresses.back() + "/15 dev wlan0");
+  }
+  std::vector<int> held;
+  on("host", [&] {
+    for (const std::string& from : addresses)
+      for (int n = 0; n < 4; ++n) held.push_back(dial(from, "198.18.0.2"));
+  });
+  EXPECT_TRUE(logged(1, "テレパシー接続数が上限[150]に達しているので、接続の多い相手の古い接続を閉じました。"));
+
+  call(0, {"KTVesper.initTelepathy"});
+  std::unique_ptr<Process> watch =
+      robots[1]->watch({"telepathy_from_*", "--count", "1", "--timeout", "60"});
+  EXPECT_EQ(0, robots[0]->cli({"raise", "telepathy_to_robotb", "hello"}).status);
+  EXPECT_EQ(0, watch->wait(60)) << watch->err();
+  EXPECT_EQ("telepathy_from_198.18.0.1\t\"ktvesper:hello\\r\\n\"\n", watch->out());
+  for (int s : held) close(s);
+  EXPECT_TRUE(stopAll());
+}
+
+TEST_F(VesperPeers, AHostThatAnnouncesARobotsNameNeverReceivesItsSignal) {
+  KT_NEED_SIMNET(simnet, "robota", "robotb", "robotc", "robotd", "host");
+  setenv("KT_SLEEP_SCALE", "0.1", 1);
+  startRobots({"robota", "robotb", "robotc", "robotd"});
+  const std::string host = simnet.address("host");
+  // The host announces robotb's name with its own address, and takes any
+  // connection.
+  std::atomic<bool> done(false);
+  std::atomic<int> reached(0);
+  std::thread hosting([&] {
+    if (!simnet.enter("host")) return;
+    int announce = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0), yes = 1;
+    setsockopt(announce, SOL_SOCKET, SO_BROADCAST, &yes, sizeof yes);
+    struct sockaddr_in all = {}, any = {};
+    all.sin_family = any.sin_family = AF_INET;
+    all.sin_port = htons(9599);
+    all.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+    any.sin_port = htons(kTelepathyPort);
+    int serve = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    bind(serve, reinterpret_cast<struct sockaddr*>(&any), sizeof any);
+    listen(serve, 16);
+    const std::string claim = "ktmyprofile:robotb:" + host;
+    struct pollfd p = {serve, POLLIN, 0};
+    while (!done) {
+      sendto(announce, claim.data(), claim.size(), 0, reinterpret_cast<struct sockaddr*>(&all),
+             sizeof all);
+      if (poll(&p, 1, 100) == 1) {
+        close(accept(serve, nullptr, nullptr));
+        ++reached;
+      }
+    }
+    close(serve);
+    close(announce);
+  });
+
+  // robota hears the host first, then the real robotb, then two more.
+  for (size_t i = 1; i < robots.size(); ++i) call(i, {"KTVesper.setRobotNumber", "1"});
+  call(0, {"KTVesper.setRobotNumber", "3"});
+  std::vector<std::unique_ptr<Process>> touches;
+  touches.push_back(robots[0]->cliAsync({"raise", "FrontTactilTouched", "1.0"}));
+  EXPECT_TRUE(logged(0, "ロボット名 'robotb' (IP: " + host + ")"));
+  touches.push_back(robots[1]->cliAsync({"raise", "FrontTactilTouched", "1.0"}));
+  EXPECT_TRUE(logged(0, "二つの送信元が同じ名前を知らせたので、どちらのロボットも登録しません。 robot = "
+                        "robotb 送信元 = " + host + ", " + simnet.address("robotb")));
+  for (size_t i = 2; i < robots.size(); ++i)
+    touches.push_back(robots[i]->cliAsync({"raise", "FrontTactilTouched", "1.0"}));
+  for (auto& t : touches) EXPECT_EQ(0, t->wait(120)) << t->err();
+  EXPECT_EQ((std::vector<std::string>{"robota", "robotc", "robotd"}), found(0));
+
+  call(0, {"KTVesper.initTelepathy"});
+  call(0, {"KTVesper.telepathyToRobot", "telepathy_to_robotb", "hello", "KTVesper"});
+  EXPECT_TRUE(logged(0, "相手ロボットへのシグナル送付に失敗。"));
+  done = true;
+  hosting.join();
+  EXPECT_EQ(0, reached);
+  EXPECT_EQ("", got(1, "telepathy_from_" + simnet.address("robota")));
+  EXPECT_TRUE(stopAll());
+}
+
+}  // namespace
