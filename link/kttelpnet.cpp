@@ -310,7 +310,7 @@ void KTTelpnet::getIPFromRobotName(const char* robotName, char* host, size_t siz
 bool KTTelpnet::getRobotNameFromIP(const char* host, char* robotName, size_t size) {
   std::lock_guard<std::mutex> lock(tableMutex);
   KTINFO << "IPからロボット名を取得 IP = [" << host << "]　認識ロボット数 = "
-        << recognized_robo_number;
+         << recognized_robo_number;
   for (int i = 0; i < recognized_robo_number; ++i) {
     KTRobot* row = robots[i];
     KTINFO << "ktrobot IP = [" << row->getIpaddress() << "] name = [" << row->getRobotName() << "]";

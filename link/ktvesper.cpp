@@ -125,7 +125,7 @@ KTVesper::KTVesper(boost::shared_ptr<AL::ALBroker> broker, const std::string& na
   if (server_id < 0) {
     const char* reason = ktReason(errno);
     KTWARN << "テレパシーサーバーを起動できません。他のロボットからの信号は受け取れません。 ("
-          << reason << ")";
+           << reason << ")";
   }
 }
 
@@ -190,7 +190,7 @@ void KTVesper::testSignalSpeech(const std::string& name, const AL::ALValue& val,
                                 const std::string&) {
   reapServer();
   KTINFO << "testSignalSpeech イベント発生 name = " << name
-        << " value = " << val.toString(AL::VerbosityMini);
+         << " value = " << val.toString(AL::VerbosityMini);
   std::string address = val;
   std::string sentence = net->testSignalSentence(address);
   tts->callVoid("setLanguage", std::string("Japanese"));
@@ -227,7 +227,7 @@ void KTVesper::initTelepathy() {
         telepathyEvents.push_back(event);
     }
     KTINFO << "テレパシーイベント [ " << event
-          << " ] のイベントハンドラ [ telepathyToRobot ]をセットしました。";
+           << " ] のイベントハンドラ [ telepathyToRobot ]をセットしました。";
   }
   KTINFO << "テレパシーを初期化を終了しました。";
 }
