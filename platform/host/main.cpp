@@ -35,6 +35,10 @@ const char* const kDefaultLibraries[] = {"libktruko.so", "libktvesper.so", "libk
 // Calls under way get this long to finish when the robot is stopped.
 const int kStopWaitMs = 15000;
 
+// Exit statuses, the same in ktcli and ktcontentserver.
+const int kFailed = 1;
+const int kBadCommandLine = 64;
+
 pid_t gRobotPid = 0;
 std::atomic<int> gWakeRead(-1);
 std::atomic<int> gWakeWrite(-1);
@@ -209,7 +213,7 @@ void usage(int fd) {
       "Starts a simulated robot and loads module libraries: each --load LIB and\n"
       "those under [user] in FILE (--autoload, in the manner of autoload.ini),\n"
       "else those of the build beside this program. A --load library that cannot\n"
-      "be loaded ends the robot with exit status 2; an autoload entry is reported\n"
+      "be loaded ends the robot before it is ready; an autoload entry is reported\n"
       "and left out. Stops on SIGINT or SIGTERM.\n"
       "  --root DIR     holds the robot's file tree (home/nao and the log folder\n"
       "                 are made there). Without it the robot uses KT_ROBOT_ROOT,\n"
@@ -222,7 +226,12 @@ void usage(int fd) {
       "  KT_ROBOT_ROOT      the robot's file tree when --root is not given\n"
       "  KT_ROBOT_SOCKET    the socket when --socket is not given\n"
       "  KT_CONTENT_SERVER  the host KTLarkin fetches its content from, port 5591\n"
-      "                     (default: the host name ktcontentserver)");
+      "                     (default: the host name ktcontentserver)\n"
+      "Exit status, as in ktcli and ktcontentserver:\n"
+      "  0   stopped on request, every call answered\n"
+      "  1   failed: could not start, or stopped with calls still under way\n"
+      "  64  the command line is wrong: an unknown option, a missing value, or a\n"
+      "      file or folder it names that cannot be used; nothing was started");
 }
 
 }  // namespace
@@ -241,7 +250,7 @@ int main(int argc, char** argv) {
       // An empty root would put the robot's files in the current folder.
       if (!*argv[++i]) {
         say(2, "ktrobot: --root wants a folder, not an empty text");
-        return 2;
+        return kBadCommandLine;
       }
       root = absolute(argv[i]);
     } else if (a == "--name" && hasValue) {
@@ -253,7 +262,7 @@ int main(int argc, char** argv) {
       std::string file = argv[++i];
       if (!readAutoload(file, libraries)) {
         say(2, "ktrobot: cannot read " + file + ": " + strerror(errno));
-        return 1;
+        return kBadCommandLine;
       }
       chosen = true;
     } else if (a == "--socket" && hasValue) {
@@ -261,14 +270,14 @@ int main(int argc, char** argv) {
     } else {
       say(2, "ktrobot: unknown option or missing value: " + a);
       usage(2);
-      return 1;
+      return kBadCommandLine;
     }
   }
   if (!root.empty()) {
     struct stat st;
     if (stat(root.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
       say(2, "ktrobot: --root " + root + " is not a folder");
-      return 2;
+      return kBadCommandLine;
     }
     setenv("KT_ROBOT_ROOT", root.c_str(), 1);
     // What every robot has before its modules start: nao's home and the
@@ -276,7 +285,7 @@ int main(int argc, char** argv) {
     for (const std::string& folder : {root + "/home/nao", dirName(kt::tailLogPath())}) {
       if (!kt::makeFolders(folder)) {
         say(2, "ktrobot: cannot create " + folder + ": " + strerror(errno));
-        return 1;
+        return kFailed;
       }
     }
   }
@@ -286,13 +295,13 @@ int main(int argc, char** argv) {
   }
   if (!chosen) libraries = builtLibraries();
   std::vector<Loaded> opened;
-  if (!openLibraries(libraries, opened)) return 2;
+  if (!openLibraries(libraries, opened)) return kBadCommandLine;
 
   gRobotPid = getpid();
   int wake[2];
   if (pipe2(wake, O_CLOEXEC) != 0) {
     say(2, std::string("ktrobot: pipe: ") + strerror(errno));
-    return 1;
+    return kFailed;
   }
   gWakeRead = wake[0];
   gWakeWrite = wake[1];
@@ -338,7 +347,7 @@ int main(int argc, char** argv) {
     say(2, "ktrobot: " + error);
     delete server;
     delete robot;
-    return 1;
+    return kFailed;
   }
   gListenFd = server->listeningSocket();
   // Set before the modules load: processes they fork inherit it.
@@ -379,7 +388,7 @@ int main(int argc, char** argv) {
   if (!idle) {
     // Those calls still use the services: leave without tearing them down.
     say(2, "ktrobot: " + name + " stopped with calls still under way");
-    _exit(1);
+    _exit(kFailed);
   }
   delete server;
   delete robot;

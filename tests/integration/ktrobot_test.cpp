@@ -166,7 +166,7 @@ TEST(KtrobotLoading, ALoadThatCannotBeLoadedEndsTheRobotBeforeItIsReady) {
   for (const auto& c : cases) {
     Result r = robot.run({RobotHarness::bin("ktrobot"), "--root", robot.root, "--socket",
                           robot.socket, "--load", kOrrin, "--load", c.first}, {}, 20);
-    EXPECT_EQ(2, r.status) << c.first;
+    EXPECT_EQ(64, r.status) << c.first;
     EXPECT_TRUE(contains(r.err, "ktrobot: cannot load " + c.first + ": ")) << r.err;
     EXPECT_TRUE(contains(r.err, c.second) && r.out.empty()) << r.err << r.out;
   }
@@ -177,6 +177,9 @@ TEST(KtrobotOptions, HelpOfEachProgramIsOnStandardOutput) {
     Result r = RobotHarness().run({RobotHarness::bin(program), "--help"}, {}, 20);
     EXPECT_TRUE(r.status == 0 && r.err.empty() && contains(r.out, "usage: " + program + " "))
         << program << " " << r.status << r.err;
+    // One scheme of exit statuses, told by each.
+    for (const char* line : {"\n  1   ", "\n  64  the command line is wrong"})
+      EXPECT_TRUE(contains(r.out, line)) << program << ": " << line;
   }
   std::string help = RobotHarness().run({RobotHarness::bin("ktrobot"), "--help"}, {}, 20).out;
   for (const char* word : {"/var/run", "/home/nao", "KT_ROBOT_ROOT", "KT_CONTENT_SERVER",
@@ -221,10 +224,46 @@ TEST(KtrobotOptions, AnEmptyRootOrAFileAsRootIsRefused) {
   for (const std::string& root : {std::string(), file}) {
     Result r = robot.run({"/bin/sh", "-c", "cd \"$0\" && exec \"$1\" --root \"$2\"", robot.root,
                           RobotHarness::bin("ktrobot"), root}, {}, 20);
-    EXPECT_EQ(2, r.status) << root;
+    EXPECT_EQ(64, r.status) << root;
     EXPECT_EQ(1u, lines(r.err).size()) << r.err;
   }
   EXPECT_FALSE(exists(robot.root + "/var"));
+}
+
+// The same status means the same in every program: 64 a command line that
+// is wrong, 1 a failure, 2 (ktcli) no robot.
+TEST(ExitStatus, EveryProgramGivesTheSameStatusForTheSameKindOfError) {
+  RobotHarness h;
+  std::string file = h.root + "/file";
+  std::ofstream(file) << "not a socket\n";
+  const std::string robot = RobotHarness::bin("ktrobot"), cli = RobotHarness::bin("ktcli"),
+                    server = RobotHarness::bin("ktcontentserver");
+  // The server's rows bind an address that is not on this machine: one that
+  // was wrongly accepted fails there instead of taking a port.
+  const std::vector<std::string> serve = {server, "--user", "u", "--session",
+                                          std::string(32, 's'), "--bind", "192.0.2.1"};
+  std::vector<std::string> misspelt = serve;
+  misspelt.insert(misspelt.end(), {"--frobnicate", "x"});
+  struct Case {
+    std::vector<std::string> argv;
+    int status;
+    std::string error;
+  };
+  const Case cases[] = {
+      {{robot, "--root", h.root, "--frobnicate"}, 64, "unknown option or missing value: --frobnicate"},
+      {{robot, "--root", h.root, "--autoload", h.root + "/none.ini"}, 64, "cannot read "},
+      {{robot, "--root", h.root, "--socket", file, "--load", kOrrin}, 1, "exists and is no socket"},
+      {{cli, "--wait", "soon", "info"}, 64, "--wait wants seconds"},
+      {{cli, "--socket", h.root + "/none", "info"}, 2, "no robot at "},
+      {misspelt, 64, "unknown option --frobnicate"},
+      {serve, 1, "ktcontentserver: bind"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.argv[0] + " ... " + c.argv.back());
+    Result r = h.run(c.argv, {}, 20);
+    EXPECT_EQ(c.status, r.status);
+    EXPECT_TRUE(contains(r.err, c.error)) << r.err;
+  }
 }
 
 TEST(KtrobotSpeech, KtorrinSpeakIsSpokenAndPrinted) {

@@ -93,7 +93,7 @@ TEST(ContentServerPeer, BadArgumentsAreRefusedAndTheAddressIsPrinted) {
       {"--session", "s", "--user USER is required"}};
   for (const auto& c : cases) {
     Result r = harness.run({server, c[0], c[1]}, {}, 10);
-    EXPECT_TRUE(r.status == 2 && r.err.find("ktcontentserver: " + c[2]) == 0 &&
+    EXPECT_TRUE(r.status == 64 && r.err.find("ktcontentserver: " + c[2]) == 0 &&
                 contains(r.err, "\nusage: ktcontentserver ")) << r.status << r.err;
   }
   kt::itest::Process listening({server, "--user", "u", "--session", "s", "--port", "65535"},

@@ -51,6 +51,10 @@ struct Options {
 
 const int kHoldMs = 120000;
 
+// Exit statuses, the same in ktrobot and ktcli.
+const int kFailed = 1;
+const int kBadCommandLine = 64;
+
 bool knownMode(const std::string& m) {
   return m == "ok" || m == "refuse" || m == "close" || m == "silent" || m == "stall" ||
          m == "nofile" || m == "oversize" || m == "trickle";
@@ -68,11 +72,15 @@ const char kUsage[] =
     "their own (unshare --net) so that the fixed port meets no other user.\n"
     "MODE: ok, refuse, close, silent, stall, nofile, oversize or trickle.\n"
     "Prints the address and port it listens on, then \"ready\"; runs until it\n"
-    "is stopped by a signal.\n";
+    "is stopped by a signal.\n"
+    "Exit status, as in ktrobot and ktcli:\n"
+    "  1   failed: could not listen or accept\n"
+    "  64  the command line is wrong: an unknown option, a missing value, or a\n"
+    "      value that cannot be used; nothing was served\n";
 
 int usage(const std::string& why) {
   std::cerr << "ktcontentserver: " << why << "\n" << kUsage;
-  return 2;
+  return kBadCommandLine;
 }
 
 // A whole number from low to high, nothing else: atoi took "5591x" as 5591
@@ -283,7 +291,7 @@ int main(int argc, char** argv) {
   if (bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) < 0 ||
       listen(listener, 5) < 0) {
     std::perror("ktcontentserver: bind");
-    return 1;
+    return kFailed;
   }
   std::cout << "listening on " << opt.bind << " port " << opt.port << "\nready" << std::endl;
 
@@ -295,7 +303,7 @@ int main(int argc, char** argv) {
         continue;
       }
       std::perror("ktcontentserver: accept");
-      return 1;
+      return kFailed;
     }
     int nodelay = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &nodelay, sizeof(nodelay));
