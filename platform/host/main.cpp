@@ -106,6 +106,18 @@ bool exists(const std::string& path) {
   return stat(path.c_str(), &st) == 0;
 }
 
+bool isFolder(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// True when folder is one of folders or a folder above one of them.
+bool within(const std::string& folder, const std::vector<std::string>& folders) {
+  for (const std::string& f : folders)
+    if (f == folder || f.compare(0, folder.size() + 1, folder + "/") == 0) return true;
+  return false;
+}
+
 // A library named on the command line (required) or by an autoload file or
 // the build (not required).
 struct Library {
@@ -215,13 +227,14 @@ void usage(int fd) {
       "else those of the build beside this program. A --load library that cannot\n"
       "be loaded ends the robot before it is ready; an autoload entry is reported\n"
       "and left out. Stops on SIGINT or SIGTERM.\n"
-      "  --root DIR     holds the robot's file tree (home/nao and the log folder\n"
-      "                 are made there). Without it the robot uses KT_ROBOT_ROOT,\n"
-      "                 and without that the machine's own paths, as a robot does:\n"
-      "                 /home/nao, /var/volatile/var/log/naoqi, /var/run.\n"
+      "  --root DIR     holds the robot's file tree (home/nao, the log folder and\n"
+      "                 var/run are made there). Without it the robot uses\n"
+      "                 KT_ROBOT_ROOT, and without that the machine's own paths, as\n"
+      "                 a robot does: /home/nao, /var/volatile/var/log/naoqi, /var/run.\n"
       "  --name NAME    the robot's name (default ruko)\n"
       "  --socket PATH  where ktcli reaches the robot (default KT_ROBOT_SOCKET,\n"
-      "                 else var/run/ktrobot.sock under the root)\n"
+      "                 else var/run/ktrobot.sock under the root); its folder\n"
+      "                 must be there, or be one the root lays out\n"
       "Environment:\n"
       "  KT_ROBOT_ROOT      the robot's file tree when --root is not given\n"
       "  KT_ROBOT_SOCKET    the socket when --socket is not given\n"
@@ -274,24 +287,37 @@ int main(int argc, char** argv) {
     }
   }
   if (!root.empty()) {
-    struct stat st;
-    if (stat(root.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+    if (exists(root) && !isFolder(root)) {
       say(2, "ktrobot: --root " + root + " is not a folder");
       return kBadCommandLine;
     }
     setenv("KT_ROBOT_ROOT", root.c_str(), 1);
-    // What every robot has before its modules start: nao's home and the
-    // platform log folder. The modules make only what lies below them.
-    for (const std::string& folder : {root + "/home/nao", dirName(kt::tailLogPath())}) {
-      if (!kt::makeFolders(folder)) {
-        say(2, "ktrobot: cannot create " + folder + ": " + strerror(errno));
-        return kFailed;
-      }
-    }
   }
+  // What every robot has before its modules start: nao's home, the platform
+  // log folder and the folder of its socket. The modules make only what lies
+  // below them.
+  std::vector<std::string> folders;
+  if (!root.empty()) folders = {root + "/home/nao", dirName(kt::tailLogPath())};
+  folders.push_back(dirName(kt::remote::defaultSocketPath()));
+  std::string named = socketPath.empty() ? "" : "--socket ";
   if (socketPath.empty()) {
     const char* env = getenv("KT_ROBOT_SOCKET");
+    if (env && *env) named = "KT_ROBOT_SOCKET=";
     socketPath = env && *env ? absolute(env) : kt::remote::defaultSocketPath();
+  }
+  // A socket named elsewhere goes in a folder that is there: a mistyped
+  // path made a tree of folders that outlived the robot.
+  std::string socketFolder = dirName(socketPath);
+  if (!isFolder(socketFolder) && !within(socketFolder, folders)) {
+    say(2, "ktrobot: " + named + socketPath + ": there is no folder " + socketFolder +
+               " to hold it");
+    return kBadCommandLine;
+  }
+  for (const std::string& folder : folders) {
+    if (!kt::makeFolders(folder)) {
+      say(2, "ktrobot: cannot create " + folder + ": " + strerror(errno));
+      return kFailed;
+    }
   }
   if (!chosen) libraries = builtLibraries();
   std::vector<Loaded> opened;
@@ -322,7 +348,6 @@ int main(int argc, char** argv) {
   sigemptyset(&broken.sa_mask);
   sigaction(SIGPIPE, &broken, 0);
 
-  kt::makeFolders(dirName(socketPath));
   kt::sim::Robot* robot = new kt::sim::Robot(name);
   boost::shared_ptr<AL::ALBroker> broker = robot->broker();
 

@@ -266,6 +266,40 @@ TEST(ExitStatus, EveryProgramGivesTheSameStatusForTheSameKindOfError) {
   }
 }
 
+// A socket named where there is no folder is refused before anything is
+// made: it used to make the folders and leave them behind. A folder that the
+// root lays out will be there.
+TEST(KtrobotOptions, ASocketWhereThereIsNoFolderIsRefusedAndNothingIsMade) {
+  RobotHarness robot;
+  std::string file = robot.root + "/file", fresh = robot.root + "/fresh";
+  std::ofstream(file) << "a file\n";
+  const std::pair<std::string, std::string> cases[] = {
+      {"--socket ", robot.root + "/missing/dir/x.sock"},
+      {"KT_ROBOT_SOCKET=", robot.root + "/missing/x.sock"},
+      {"--socket ", file + "/x.sock"}};
+  for (const auto& c : cases) {
+    std::vector<std::string> argv = {RobotHarness::bin("ktrobot"), "--root", fresh, "--load", kOrrin};
+    std::vector<std::string> env;
+    if (c.first == "--socket ")
+      argv.insert(argv.end(), {"--socket", c.second});
+    else
+      env.push_back(c.first + c.second);
+    Result r = robot.run(argv, env, 20);
+    EXPECT_EQ(64, r.status) << c.second;
+    std::string folder = c.second.substr(0, c.second.rfind('/'));
+    EXPECT_EQ("ktrobot: " + c.first + c.second + ": there is no folder " + folder + " to hold it\n",
+              r.err);
+    EXPECT_EQ("", r.out);
+  }
+  EXPECT_FALSE(exists(robot.root + "/missing"));
+  EXPECT_FALSE(exists(fresh));
+
+  ASSERT_TRUE(robot.start({"--root", fresh, "--socket", fresh + "/robot.sock", "--load", kOrrin},
+                          false))
+      << robot.robotErr();
+  EXPECT_EQ(0, robot.run({RobotHarness::bin("ktcli"), "--socket", fresh + "/robot.sock", "info"}).status);
+}
+
 TEST(KtrobotSpeech, KtorrinSpeakIsSpokenAndPrinted) {
   RobotHarness robot;
   ASSERT_TRUE(robot.start({"--load", kOrrin}));
