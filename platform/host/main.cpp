@@ -370,6 +370,12 @@ int main(int argc, char** argv) {
   std::string error;
   if (!server->listen(error)) {
     say(2, "ktrobot: " + error);
+    // What a user who is not root meets first: the robot's own paths.
+    if (named.empty() && kt::robotRoot().empty() && access(socketFolder.c_str(), W_OK) != 0)
+      say(2, "ktrobot: without --root or KT_ROBOT_ROOT the robot uses the machine's own paths, "
+             "as a robot does (/home/nao, /var/volatile, /var/run)\n"
+             "ktrobot: to run it in a folder of yours: ktrobot --root DIR; ktcli then finds it "
+             "with KT_ROBOT_ROOT=DIR");
     delete server;
     delete robot;
     return kFailed;
