@@ -10,6 +10,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -40,6 +41,9 @@ const int kFailed = 1;
 const int kBadCommandLine = 64;
 
 pid_t gRobotPid = 0;
+// SIGINT and SIGTERM received: the first stops the robot, the second cuts
+// short its wait for the calls under way.
+std::atomic<int> gStops(0);
 std::atomic<int> gWakeRead(-1);
 std::atomic<int> gWakeWrite(-1);
 std::atomic<int> gListenFd(-1);
@@ -56,13 +60,8 @@ void say(int fd, const std::string& text) {
 // A write to a reader that has gone then fails with EPIPE.
 void onBrokenPipe(int) {}
 
-void onStopSignal(int sig) {
-  if (getpid() != gRobotPid) {
-    // A module's child process: the signal keeps its usual meaning there.
-    signal(sig, SIG_DFL);
-    raise(sig);
-    return;
-  }
+// Wakes the main thread; safe in a signal handler.
+void wake() {
   int saved = errno;
   int fd = gWakeWrite.load();
   if (fd >= 0) {
@@ -71,6 +70,44 @@ void onStopSignal(int sig) {
     (void)n;
   }
   errno = saved;
+}
+
+void onStopSignal(int sig) {
+  if (getpid() != gRobotPid) {
+    // A module's child process: the signal keeps its usual meaning there.
+    signal(sig, SIG_DFL);
+    raise(sig);
+    return;
+  }
+  ++gStops;
+  wake();
+}
+
+// Waits until woken or for at most ms (-1: no limit), then takes every
+// wake-up byte waiting.
+void sleepUntilWoken(int ms) {
+  struct pollfd p;
+  p.fd = gWakeRead.load();
+  p.events = POLLIN;
+  p.revents = 0;
+  if (poll(&p, 1, ms) <= 0) return;
+  char sink[64];
+  while (::read(p.fd, sink, sizeof sink) > 0) {
+  }
+}
+
+double monotonicSeconds() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+// "1 call under way: KTLarkin.getTopicFiles", for the robot's user.
+std::string describeCalls(const std::vector<std::string>& calls, const char* state) {
+  std::string text = std::to_string(calls.size()) + (calls.size() == 1 ? " call " : " calls ") +
+                     state + ":";
+  for (size_t i = 0; i < calls.size(); ++i) text += (i ? ", " : " ") + calls[i];
+  return text;
 }
 
 // A process forked by a module does not serve the robot's clients: it drops
@@ -226,7 +263,9 @@ void usage(int fd) {
       "those under [user] in FILE (--autoload, in the manner of autoload.ini),\n"
       "else those of the build beside this program. A --load library that cannot\n"
       "be loaded ends the robot before it is ready; an autoload entry is reported\n"
-      "and left out. Stops on SIGINT or SIGTERM.\n"
+      "and left out. Stops on SIGINT (Ctrl-C) or SIGTERM: calls under way get 15 s\n"
+      "to finish, and it says which it waits for; a second SIGINT or SIGTERM stops\n"
+      "it at once.\n"
       "  --root DIR     holds the robot's file tree (home/nao, the log folder and\n"
       "                 var/run are made there). Without it the robot uses\n"
       "                 KT_ROBOT_ROOT, and without that the machine's own paths, as\n"
@@ -324,13 +363,14 @@ int main(int argc, char** argv) {
   if (!openLibraries(libraries, opened)) return kBadCommandLine;
 
   gRobotPid = getpid();
-  int wake[2];
-  if (pipe2(wake, O_CLOEXEC) != 0) {
+  int wakePipe[2];
+  // Not blocking: a burst of signals must never block their handler.
+  if (pipe2(wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
     say(2, std::string("ktrobot: pipe: ") + strerror(errno));
     return kFailed;
   }
-  gWakeRead = wake[0];
-  gWakeWrite = wake[1];
+  gWakeRead = wakePipe[0];
+  gWakeWrite = wakePipe[1];
   pthread_atfork(0, 0, afterForkInChild);
   struct sigaction sa;
   memset(&sa, 0, sizeof sa);
@@ -398,16 +438,27 @@ int main(int argc, char** argv) {
   say(1, "ktrobot: " + name + " ready on " + socketPath + " (modules: " +
              (modules.empty() ? "none" : modules) + ")");
 
-  for (;;) {
-    struct pollfd p;
-    p.fd = wake[0];
-    p.events = POLLIN;
-    p.revents = 0;
-    if (poll(&p, 1, -1) > 0) break;
-  }
+  while (gStops.load() == 0) sleepUntilWoken(-1);
 
   HOST_LOG(qi::LogLevel_Info) << "robot " << name << " stopping";
-  bool idle = server->stop(kStopWaitMs);
+  server->onDone(wake);
+  server->beginStop();
+  std::vector<std::string> calls = server->callsUnderWay();
+  if (!calls.empty()) {
+    std::string waiting = "waiting up to " + std::to_string(kStopWaitMs / 1000) + " s for " +
+                          describeCalls(calls, "under way");
+    HOST_LOG(qi::LogLevel_Info) << "robot " << name << " stopping: " << waiting;
+    say(1, "ktrobot: " + name + " stopping: " + waiting + " (Ctrl-C again to stop at once)");
+  }
+  double deadline = monotonicSeconds() + kStopWaitMs / 1000.0;
+  bool atOnce = false;
+  while (!server->done()) {
+    double left = deadline - monotonicSeconds();
+    atOnce = gStops.load() > 1;
+    if (atOnce || left <= 0) break;
+    sleepUntilWoken(static_cast<int>(left * 1000) + 1);
+  }
+  bool idle = server->done();
   // Modules first, newest first, so that their destructors run; then the
   // services. A module still in a call is destroyed when that call returns.
   robot->shutdown();
@@ -418,7 +469,11 @@ int main(int argc, char** argv) {
   }
   if (!idle) {
     // Those calls still use the services: leave without tearing them down.
-    say(2, "ktrobot: " + name + " stopped with calls still under way");
+    calls = server->callsUnderWay();
+    say(2, "ktrobot: " + name + " stopped " +
+               (atOnce ? "at once" : "after " + std::to_string(kStopWaitMs / 1000) + " s") +
+               " with " +
+               (calls.empty() ? "clients still connected" : describeCalls(calls, "still under way")));
     _exit(kFailed);
   }
   delete server;

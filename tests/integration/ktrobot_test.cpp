@@ -84,6 +84,41 @@ TEST(KtrobotStop, SigtermOrSigintDestroysTheModulesAndEndsTheirProcesses) {
   }
 }
 
+// A stop waits for the call under way and says so; a second signal, either
+// one, stops the robot at once. The call is held until the test makes a file.
+TEST(KtrobotStop, ABusyRobotSaysWhatItWaitsForAndASecondSignalStopsItAtOnce) {
+  const std::pair<int, int> cases[] = {{SIGINT, 0}, {SIGINT, SIGINT}, {SIGTERM, SIGINT}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.first) + " then " + std::to_string(c.second));
+    RobotHarness robot;
+    ASSERT_TRUE(robot.start({"--load", RobotHarness::forkerLibrary()})) << robot.robotErr();
+    std::string release = robot.root + "/release";
+    std::unique_ptr<kt::itest::Process> call = robot.cliAsync({"call", "KTForker.holdUntil", release});
+    ASSERT_TRUE(kt::itest::eventually(
+        [&] { return robot.cli({"get", "forker_holding"}).status == 0; }, 30));
+
+    robot.robot().signal(c.first);
+    ASSERT_TRUE(robot.robot().waitFor([&] {
+      return contains(robot.robotOut(), "ktrobot: ruko stopping: waiting up to 15 s for 1 call "
+                                        "under way: KTForker.holdUntil (Ctrl-C again to stop at once)\n");
+    }, 30)) << robot.robotOut();
+    if (c.second == 0) {
+      std::ofstream(release) << "";
+      EXPECT_EQ(0, robot.robot().wait(60)) << robot.robotErr();
+      EXPECT_TRUE(contains(robot.robotOut(), "ktrobot: ruko stopped\n"));
+      // The call under way was answered before the robot went.
+      EXPECT_EQ(0, call->wait(30));
+      EXPECT_EQ("released\n", call->out());
+    } else {
+      robot.robot().signal(c.second);
+      EXPECT_EQ(1, robot.robot().wait(60));
+      EXPECT_TRUE(contains(robot.robotErr(), "ktrobot: ruko stopped at once with 1 call still "
+                                             "under way: KTForker.holdUntil\n")) << robot.robotErr();
+      EXPECT_EQ(2, call->wait(30)) << call->err();
+    }
+  }
+}
+
 // Neither an idle watcher nor clients that stop reading hold the stop.
 TEST(KtrobotStop, ClientsThatWaitOrStopReadingDoNotHoldTheRobot) {
   RobotHarness robot;
@@ -183,7 +218,7 @@ TEST(KtrobotOptions, HelpOfEachProgramIsOnStandardOutput) {
   }
   std::string help = RobotHarness().run({RobotHarness::bin("ktrobot"), "--help"}, {}, 20).out;
   for (const char* word : {"/var/run", "/home/nao", "KT_ROBOT_ROOT", "KT_CONTENT_SERVER",
-                           "host name ktcontentserver", "--autoload"})
+                           "host name ktcontentserver", "--autoload", "a second SIGINT"})
     EXPECT_TRUE(contains(help, word)) << word;
 }
 
