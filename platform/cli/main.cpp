@@ -1,5 +1,5 @@
 // ktcli: reaches a running ktrobot, in the manner of the platform's own
-// command-line tool. Exit codes: 0 done, 1 refused or failed, 2 no robot.
+// command-line tool.
 #include <time.h>
 #include <unistd.h>
 
@@ -17,7 +17,10 @@ using AL::ALValue;
 
 namespace {
 
+// Exit statuses, the same in ktrobot and ktcontentserver; 2 is ours alone.
+const int kFailed = 1;
 const int kNoRobot = 2;
+const int kBadCommandLine = 64;
 
 struct Usage {
   std::string what;
@@ -41,7 +44,12 @@ void usage(void (*print)(const std::string&)) {
         "The robot is found by --socket, KT_ROBOT_SOCKET, or under KT_ROBOT_ROOT.\n"
         "The robot is simulated: its ALDialog loads, activates and focuses topics and\n"
         "records input and output, but runs no topic rule. A rule's effect is played\n"
-        "by raising the variable the rule sets (ktcli raise ruko_walkforward 1).\n");
+        "by raising the variable the rule sets (ktcli raise ruko_walkforward 1).\n"
+        "Exit status, as in ktrobot and ktcontentserver:\n"
+        "  0   done\n"
+        "  1   the robot refused or the call failed (a watch: timed out)\n"
+        "  2   no robot: none at the socket, or it went away\n"
+        "  64  the command line is wrong; no robot was reached\n");
 }
 
 double monotonic() {
@@ -147,7 +155,7 @@ Action watch(const std::vector<std::string>& args) {
       if (r < 0) {
         err("ktcli: watch timed out after " + timeoutText + " s, " + std::to_string(seen) +
             " event(s) seen\n");
-        return 1;
+        return kFailed;
       }
       if (r == 0) throw kt::remote::RobotGone("the robot closed the connection");
       if (static_cast<std::string>(message[0]) != "event" || message.getSize() < 3 ||
@@ -267,7 +275,7 @@ int main(int argc, char** argv) {
   } catch (const Usage& u) {
     err("ktcli: " + u.what + "\n");
     usage(err);
-    return 1;
+    return kBadCommandLine;
   }
   // How the socket was chosen, for a user who finds no robot there.
   std::string chosen = "named by --socket";
@@ -302,7 +310,7 @@ int main(int argc, char** argv) {
     status = action(robot);
   } catch (const AL::ALError& e) {
     err(std::string(e.what()) + "\n");
-    status = 1;
+    status = kFailed;
   } catch (const kt::remote::RobotGone& e) {
     err("ktcli: " + std::string(e.what()) + "\n");
     status = kNoRobot;

@@ -10,6 +10,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -35,7 +36,14 @@ const char* const kDefaultLibraries[] = {"libktruko.so", "libktvesper.so", "libk
 // Calls under way get this long to finish when the robot is stopped.
 const int kStopWaitMs = 15000;
 
+// Exit statuses, the same in ktcli and ktcontentserver.
+const int kFailed = 1;
+const int kBadCommandLine = 64;
+
 pid_t gRobotPid = 0;
+// SIGINT and SIGTERM received: the first stops the robot, the second cuts
+// short its wait for the calls under way.
+std::atomic<int> gStops(0);
 std::atomic<int> gWakeRead(-1);
 std::atomic<int> gWakeWrite(-1);
 std::atomic<int> gListenFd(-1);
@@ -52,13 +60,8 @@ void say(int fd, const std::string& text) {
 // A write to a reader that has gone then fails with EPIPE.
 void onBrokenPipe(int) {}
 
-void onStopSignal(int sig) {
-  if (getpid() != gRobotPid) {
-    // A module's child process: the signal keeps its usual meaning there.
-    signal(sig, SIG_DFL);
-    raise(sig);
-    return;
-  }
+// Wakes the main thread; safe in a signal handler.
+void wake() {
   int saved = errno;
   int fd = gWakeWrite.load();
   if (fd >= 0) {
@@ -67,6 +70,44 @@ void onStopSignal(int sig) {
     (void)n;
   }
   errno = saved;
+}
+
+void onStopSignal(int sig) {
+  if (getpid() != gRobotPid) {
+    // A module's child process: the signal keeps its usual meaning there.
+    signal(sig, SIG_DFL);
+    raise(sig);
+    return;
+  }
+  ++gStops;
+  wake();
+}
+
+// Waits until woken or for at most ms (-1: no limit), then takes every
+// wake-up byte waiting.
+void sleepUntilWoken(int ms) {
+  struct pollfd p;
+  p.fd = gWakeRead.load();
+  p.events = POLLIN;
+  p.revents = 0;
+  if (poll(&p, 1, ms) <= 0) return;
+  char sink[64];
+  while (::read(p.fd, sink, sizeof sink) > 0) {
+  }
+}
+
+double monotonicSeconds() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+// "1 call under way: KTLarkin.getTopicFiles", for the robot's user.
+std::string describeCalls(const std::vector<std::string>& calls, const char* state) {
+  std::string text = std::to_string(calls.size()) + (calls.size() == 1 ? " call " : " calls ") +
+                     state + ":";
+  for (size_t i = 0; i < calls.size(); ++i) text += (i ? ", " : " ") + calls[i];
+  return text;
 }
 
 // A process forked by a module does not serve the robot's clients: it drops
@@ -100,6 +141,18 @@ std::string absolute(const std::string& path) {
 bool exists(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0;
+}
+
+bool isFolder(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// True when folder is one of folders or a folder above one of them.
+bool within(const std::string& folder, const std::vector<std::string>& folders) {
+  for (const std::string& f : folders)
+    if (f == folder || f.compare(0, folder.size() + 1, folder + "/") == 0) return true;
+  return false;
 }
 
 // A library named on the command line (required) or by an autoload file or
@@ -209,20 +262,28 @@ void usage(int fd) {
       "Starts a simulated robot and loads module libraries: each --load LIB and\n"
       "those under [user] in FILE (--autoload, in the manner of autoload.ini),\n"
       "else those of the build beside this program. A --load library that cannot\n"
-      "be loaded ends the robot with exit status 2; an autoload entry is reported\n"
-      "and left out. Stops on SIGINT or SIGTERM.\n"
-      "  --root DIR     holds the robot's file tree (home/nao and the log folder\n"
-      "                 are made there). Without it the robot uses KT_ROBOT_ROOT,\n"
-      "                 and without that the machine's own paths, as a robot does:\n"
-      "                 /home/nao, /var/volatile/var/log/naoqi, /var/run.\n"
+      "be loaded ends the robot before it is ready; an autoload entry is reported\n"
+      "and left out. Stops on SIGINT (Ctrl-C) or SIGTERM: calls under way get 15 s\n"
+      "to finish, and it says which it waits for; a second SIGINT or SIGTERM stops\n"
+      "it at once.\n"
+      "  --root DIR     holds the robot's file tree (home/nao, the log folder and\n"
+      "                 var/run are made there). Without it the robot uses\n"
+      "                 KT_ROBOT_ROOT, and without that the machine's own paths, as\n"
+      "                 a robot does: /home/nao, /var/volatile/var/log/naoqi, /var/run.\n"
       "  --name NAME    the robot's name (default ruko)\n"
       "  --socket PATH  where ktcli reaches the robot (default KT_ROBOT_SOCKET,\n"
-      "                 else var/run/ktrobot.sock under the root)\n"
+      "                 else var/run/ktrobot.sock under the root); its folder\n"
+      "                 must be there, or be one the root lays out\n"
       "Environment:\n"
       "  KT_ROBOT_ROOT      the robot's file tree when --root is not given\n"
       "  KT_ROBOT_SOCKET    the socket when --socket is not given\n"
       "  KT_CONTENT_SERVER  the host KTLarkin fetches its content from, port 5591\n"
-      "                     (default: the host name ktcontentserver)");
+      "                     (default: the host name ktcontentserver)\n"
+      "Exit status, as in ktcli and ktcontentserver:\n"
+      "  0   stopped on request, every call answered\n"
+      "  1   failed: could not start, or stopped with calls still under way\n"
+      "  64  the command line is wrong: an unknown option, a missing value, or a\n"
+      "      file or folder it names that cannot be used; nothing was started");
 }
 
 }  // namespace
@@ -241,7 +302,7 @@ int main(int argc, char** argv) {
       // An empty root would put the robot's files in the current folder.
       if (!*argv[++i]) {
         say(2, "ktrobot: --root wants a folder, not an empty text");
-        return 2;
+        return kBadCommandLine;
       }
       root = absolute(argv[i]);
     } else if (a == "--name" && hasValue) {
@@ -253,7 +314,7 @@ int main(int argc, char** argv) {
       std::string file = argv[++i];
       if (!readAutoload(file, libraries)) {
         say(2, "ktrobot: cannot read " + file + ": " + strerror(errno));
-        return 1;
+        return kBadCommandLine;
       }
       chosen = true;
     } else if (a == "--socket" && hasValue) {
@@ -261,41 +322,55 @@ int main(int argc, char** argv) {
     } else {
       say(2, "ktrobot: unknown option or missing value: " + a);
       usage(2);
-      return 1;
+      return kBadCommandLine;
     }
   }
   if (!root.empty()) {
-    struct stat st;
-    if (stat(root.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+    if (exists(root) && !isFolder(root)) {
       say(2, "ktrobot: --root " + root + " is not a folder");
-      return 2;
+      return kBadCommandLine;
     }
     setenv("KT_ROBOT_ROOT", root.c_str(), 1);
-    // What every robot has before its modules start: nao's home and the
-    // platform log folder. The modules make only what lies below them.
-    for (const std::string& folder : {root + "/home/nao", dirName(kt::tailLogPath())}) {
-      if (!kt::makeFolders(folder)) {
-        say(2, "ktrobot: cannot create " + folder + ": " + strerror(errno));
-        return 1;
-      }
-    }
   }
+  // What every robot has before its modules start: nao's home, the platform
+  // log folder and the folder of its socket. The modules make only what lies
+  // below them.
+  std::vector<std::string> folders;
+  if (!root.empty()) folders = {root + "/home/nao", dirName(kt::tailLogPath())};
+  folders.push_back(dirName(kt::remote::defaultSocketPath()));
+  std::string named = socketPath.empty() ? "" : "--socket ";
   if (socketPath.empty()) {
     const char* env = getenv("KT_ROBOT_SOCKET");
+    if (env && *env) named = "KT_ROBOT_SOCKET=";
     socketPath = env && *env ? absolute(env) : kt::remote::defaultSocketPath();
+  }
+  // A socket named elsewhere goes in a folder that is there: a mistyped
+  // path made a tree of folders that outlived the robot.
+  std::string socketFolder = dirName(socketPath);
+  if (!isFolder(socketFolder) && !within(socketFolder, folders)) {
+    say(2, "ktrobot: " + named + socketPath + ": there is no folder " + socketFolder +
+               " to hold it");
+    return kBadCommandLine;
+  }
+  for (const std::string& folder : folders) {
+    if (!kt::makeFolders(folder)) {
+      say(2, "ktrobot: cannot create " + folder + ": " + strerror(errno));
+      return kFailed;
+    }
   }
   if (!chosen) libraries = builtLibraries();
   std::vector<Loaded> opened;
-  if (!openLibraries(libraries, opened)) return 2;
+  if (!openLibraries(libraries, opened)) return kBadCommandLine;
 
   gRobotPid = getpid();
-  int wake[2];
-  if (pipe2(wake, O_CLOEXEC) != 0) {
+  int wakePipe[2];
+  // Not blocking: a burst of signals must never block their handler.
+  if (pipe2(wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
     say(2, std::string("ktrobot: pipe: ") + strerror(errno));
-    return 1;
+    return kFailed;
   }
-  gWakeRead = wake[0];
-  gWakeWrite = wake[1];
+  gWakeRead = wakePipe[0];
+  gWakeWrite = wakePipe[1];
   pthread_atfork(0, 0, afterForkInChild);
   struct sigaction sa;
   memset(&sa, 0, sizeof sa);
@@ -313,7 +388,6 @@ int main(int argc, char** argv) {
   sigemptyset(&broken.sa_mask);
   sigaction(SIGPIPE, &broken, 0);
 
-  kt::makeFolders(dirName(socketPath));
   kt::sim::Robot* robot = new kt::sim::Robot(name);
   boost::shared_ptr<AL::ALBroker> broker = robot->broker();
 
@@ -336,9 +410,15 @@ int main(int argc, char** argv) {
   std::string error;
   if (!server->listen(error)) {
     say(2, "ktrobot: " + error);
+    // What a user who is not root meets first: the robot's own paths.
+    if (named.empty() && kt::robotRoot().empty() && access(socketFolder.c_str(), W_OK) != 0)
+      say(2, "ktrobot: without --root or KT_ROBOT_ROOT the robot uses the machine's own paths, "
+             "as a robot does (/home/nao, /var/volatile, /var/run)\n"
+             "ktrobot: to run it in a folder of yours: ktrobot --root DIR; ktcli then finds it "
+             "with KT_ROBOT_ROOT=DIR");
     delete server;
     delete robot;
-    return 1;
+    return kFailed;
   }
   gListenFd = server->listeningSocket();
   // Set before the modules load: processes they fork inherit it.
@@ -358,16 +438,27 @@ int main(int argc, char** argv) {
   say(1, "ktrobot: " + name + " ready on " + socketPath + " (modules: " +
              (modules.empty() ? "none" : modules) + ")");
 
-  for (;;) {
-    struct pollfd p;
-    p.fd = wake[0];
-    p.events = POLLIN;
-    p.revents = 0;
-    if (poll(&p, 1, -1) > 0) break;
-  }
+  while (gStops.load() == 0) sleepUntilWoken(-1);
 
   HOST_LOG(qi::LogLevel_Info) << "robot " << name << " stopping";
-  bool idle = server->stop(kStopWaitMs);
+  server->onDone(wake);
+  server->beginStop();
+  std::vector<std::string> calls = server->callsUnderWay();
+  if (!calls.empty()) {
+    std::string waiting = "waiting up to " + std::to_string(kStopWaitMs / 1000) + " s for " +
+                          describeCalls(calls, "under way");
+    HOST_LOG(qi::LogLevel_Info) << "robot " << name << " stopping: " << waiting;
+    say(1, "ktrobot: " + name + " stopping: " + waiting + " (Ctrl-C again to stop at once)");
+  }
+  double deadline = monotonicSeconds() + kStopWaitMs / 1000.0;
+  bool atOnce = false;
+  while (!server->done()) {
+    double left = deadline - monotonicSeconds();
+    atOnce = gStops.load() > 1;
+    if (atOnce || left <= 0) break;
+    sleepUntilWoken(static_cast<int>(left * 1000) + 1);
+  }
+  bool idle = server->done();
   // Modules first, newest first, so that their destructors run; then the
   // services. A module still in a call is destroyed when that call returns.
   robot->shutdown();
@@ -378,8 +469,12 @@ int main(int argc, char** argv) {
   }
   if (!idle) {
     // Those calls still use the services: leave without tearing them down.
-    say(2, "ktrobot: " + name + " stopped with calls still under way");
-    _exit(1);
+    calls = server->callsUnderWay();
+    say(2, "ktrobot: " + name + " stopped " +
+               (atOnce ? "at once" : "after " + std::to_string(kStopWaitMs / 1000) + " s") +
+               " with " +
+               (calls.empty() ? "clients still connected" : describeCalls(calls, "still under way")));
+    _exit(kFailed);
   }
   delete server;
   delete robot;

@@ -44,6 +44,15 @@ const ALValue::ALValueArray& arrayAt(const ALValue& request, unsigned int i) {
   return request[i].asArray();
 }
 
+// MODULE.METHOD for a call, else the operation asked.
+std::string callName(const ALValue& request) {
+  const std::string& op = request[0].asString();
+  if ((op == "call" || op == "calltext") && request.getSize() > 2 && request[1].isString() &&
+      request[2].isString())
+    return request[1].asString() + "." + request[2].asString();
+  return op;
+}
+
 struct WatchQueue {
   std::mutex mutex;
   std::condition_variable ready;
@@ -124,7 +133,7 @@ void Server::acceptLoop() {
     }
     try {
       std::thread(&Server::serve, this, fd).detach();
-      fConnections.insert(fd);
+      fConnections[fd] = "";
     } catch (const std::exception& e) {
       qi::log::LogStream(qi::LogLevel_Warning, __FILE__, __FUNCTION__, __LINE__, "ktrobot")
           << "no thread for a new client: " << e.what();
@@ -134,9 +143,16 @@ void Server::acceptLoop() {
 }
 
 bool Server::stop(int waitMs) {
+  beginStop();
+  std::unique_lock<std::mutex> lock(fMutex);
+  return fIdle.wait_for(lock, std::chrono::milliseconds(waitMs),
+                        [this] { return fConnections.empty(); });
+}
+
+void Server::beginStop() {
   {
     std::lock_guard<std::mutex> lock(fMutex);
-    if (fStopping) return fConnections.empty();
+    if (fStopping) return;
     fStopping = true;
     // Wakes the acceptor; later connects are refused once the file is gone.
     if (fListen >= 0) ::shutdown(fListen, SHUT_RDWR);
@@ -146,13 +162,33 @@ bool Server::stop(int waitMs) {
   fListen = -1;
   ::unlink(fPath.c_str());
 
-  std::unique_lock<std::mutex> lock(fMutex);
+  std::lock_guard<std::mutex> lock(fMutex);
   // A connection ends when its client closes it or, from here on, once its
   // call under way has been answered.
-  for (std::set<int>::iterator it = fConnections.begin(); it != fConnections.end(); ++it)
-    ::shutdown(*it, SHUT_RD);
-  return fIdle.wait_for(lock, std::chrono::milliseconds(waitMs),
-                        [this] { return fConnections.empty(); });
+  for (const auto& c : fConnections) ::shutdown(c.first, SHUT_RD);
+}
+
+bool Server::done() {
+  std::lock_guard<std::mutex> lock(fMutex);
+  return fConnections.empty();
+}
+
+void Server::onDone(const std::function<void()>& notify) {
+  std::lock_guard<std::mutex> lock(fMutex);
+  fOnDone = notify;
+}
+
+std::vector<std::string> Server::callsUnderWay() {
+  std::lock_guard<std::mutex> lock(fMutex);
+  std::vector<std::string> calls;
+  for (const auto& c : fConnections)
+    if (!c.second.empty()) calls.push_back(c.second);
+  return calls;
+}
+
+void Server::underWay(int fd, const std::string& call) {
+  std::lock_guard<std::mutex> lock(fMutex);
+  fConnections[fd] = call;
 }
 
 bool Server::stopping() {
@@ -200,6 +236,7 @@ void Server::serve(int fd) {
       }
       break;
     } else {
+      underWay(fd, callName(request));
       try {
         // The reply is written as it is built: no value holds it first.
         reply = "[\"ok\",";
@@ -213,7 +250,9 @@ void Server::serve(int fd) {
         reply = error(e.what());
       }
     }
-    if (!send(fd, reply)) break;
+    bool sent = send(fd, reply);
+    underWay(fd, "");
+    if (!sent) break;
   }
   if (reader.tooLong())
     send(fd, error("bad request: longer than " + std::to_string(kt::remote::kMaxRequest) +
@@ -222,7 +261,10 @@ void Server::serve(int fd) {
     std::lock_guard<std::mutex> lock(fMutex);
     fConnections.erase(fd);
     ::close(fd);
-    if (fConnections.empty()) fIdle.notify_all();
+    if (fConnections.empty()) {
+      fIdle.notify_all();
+      if (fStopping && fOnDone) fOnDone();
+    }
   }
 }
 

@@ -4,10 +4,12 @@
 #define KTROBOT_SERVER_H
 
 #include <condition_variable>
+#include <functional>
+#include <map>
 #include <mutex>
-#include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <ktplatform/simrobot.h>
 
@@ -25,6 +27,14 @@ public:
   // Takes no new connection, ends idle ones and waits up to waitMs for the
   // calls under way. False when some are still running.
   bool stop(int waitMs);
+  // The same in steps, for a caller that waits on more than the server:
+  // beginStop() ends what is idle, done() is true once every connection has
+  // ended, and onDone runs (under the server's lock) when the last one ends.
+  void beginStop();
+  bool done();
+  void onDone(const std::function<void()>& notify);
+  // What each call under way was asked, such as "KTLarkin.getTopicFiles".
+  std::vector<std::string> callsUnderWay();
 
   const std::string& socketPath() const { return fPath; }
   int listeningSocket() const { return fListen; }
@@ -34,6 +44,7 @@ private:
   void serve(int fd);
   bool send(int fd, const std::string& text);
   bool stopping();
+  void underWay(int fd, const std::string& call);
   void watch(int fd, const AL::ALValue& patterns);
   AL::ALValue handle(const AL::ALValue& request);
   AL::ALValue callText(const std::string& module, const std::string& method,
@@ -48,7 +59,9 @@ private:
   std::thread fAcceptor;
   std::mutex fMutex;
   std::condition_variable fIdle;
-  std::set<int> fConnections;
+  // Each connection, with the call it runs ("" between calls).
+  std::map<int, std::string> fConnections;
+  std::function<void()> fOnDone;
   bool fStopping;
 };
 

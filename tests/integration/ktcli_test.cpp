@@ -101,40 +101,47 @@ TEST_F(KtcliTest, ArgumentsResultsFaultsAndTheJournal) {
   EXPECT_EQ("plain words\n", cli({"get", "kttext"}).out);
 }
 
-TEST_F(KtcliTest, FailuresExitOneWithTheErrorText) {
+// A call that fails exits 1; a command line that is wrong exits 64 before
+// the robot is asked anything.
+TEST_F(KtcliTest, FailuresAndMistakesExitWithTheirStatusAndTheErrorText) {
+  const int failed = 1, mistake = 64;
   struct Case {
     std::vector<std::string> args;
+    int status;
     std::string error;
     bool whole;  // the error is all of standard error
   };
   const Case cases[] = {
-      {{"get", "no_such_key"}, "no_such_key", false},
-      {{"call", "KTOrrin.noSuchMethod"}, "noSuchMethod", false},
-      {{"call", "ALMotion.moveTo", "1"}, "expects 3 argument(s), got 1", false},
-      {{"call", "ALMotion.moveTo", "one", "0", "0"}, "", false},
-      {{"call", "ALAutonomousLife.setState", "asleep"},
+      {{"get", "no_such_key"}, failed, "no_such_key", false},
+      {{"call", "KTOrrin.noSuchMethod"}, failed, "noSuchMethod", false},
+      {{"call", "ALMotion.moveTo", "1"}, failed, "expects 3 argument(s), got 1", false},
+      {{"call", "ALMotion.moveTo", "one", "0", "0"}, failed, "", false},
+      {{"call", "ALAutonomousLife.setState", "asleep"}, failed,
        "ALAutonomousLife.setState: unknown state asleep\n", true},
-      {{"call", "ALMotion.wakeUp"}, "ALMotion.wakeUp: fault injected\n", true},
-      {{"call"}, "", false},
-      {{"call", "NoDot"}, "", false},
-      {{"fault", "ALMotion.moveTo", "sometimes"}, "", false},
+      {{"call", "ALMotion.wakeUp"}, failed, "ALMotion.wakeUp: fault injected\n", true},
+      {{"call"}, mistake, "", false},
+      {{"call", "NoDot"}, mistake, "", false},
+      {{"fault", "ALMotion.moveTo", "sometimes"}, mistake, "", false},
       // A fault that could never fire: no such service, method, or not a service.
-      {{"fault", "ALNoSuchService.say", "throw"}, "the robot has no service named ALNoSuchService\n", true},
-      {{"fault", "ALTextToSpeech.shout", "false"}, "ALTextToSpeech has no method named shout\n", true},
-      {{"fault", "KTOrrin.getRobotLog", "throw"}, "the robot has no service named KTOrrin\n", true},
-      {{"frobnicate"}, "", false},
-      {{"watch", "never_raised", "--timeout", "0.3"}, "watching", false},
-      {{"watch", "never_raised", "--count", "2", "--timeout", "0.2"},
+      {{"fault", "ALNoSuchService.say", "throw"}, failed,
+       "the robot has no service named ALNoSuchService\n", true},
+      {{"fault", "ALTextToSpeech.shout", "false"}, failed,
+       "ALTextToSpeech has no method named shout\n", true},
+      {{"fault", "KTOrrin.getRobotLog", "throw"}, failed,
+       "the robot has no service named KTOrrin\n", true},
+      {{"frobnicate"}, mistake, "", false},
+      {{"watch", "never_raised", "--timeout", "0.3"}, failed, "watching", false},
+      {{"watch", "never_raised", "--count", "2", "--timeout", "0.2"}, failed,
        "ktcli: watch timed out after 0.2 s, 0 event(s) seen\n", false},
       // An option without its value is a mistake, not one more pattern to wait for.
-      {{"watch", "never_raised", "--count"}, "--count wants a value", false},
-      {{"watch", "never_raised", "--timeout"}, "--timeout wants a value", false},
+      {{"watch", "never_raised", "--count"}, mistake, "--count wants a value", false},
+      {{"watch", "never_raised", "--timeout"}, mistake, "--timeout wants a value", false},
   };
   ASSERT_EQ(0, cli({"fault", "ALMotion.wakeUp", "throw"}).status);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args.front() + " " + c.args.back());
     Result r = robot.cli(c.args, 10);
-    EXPECT_EQ(1, r.status);
+    EXPECT_EQ(c.status, r.status);
     EXPECT_EQ("", r.out);
     EXPECT_FALSE(r.err.empty());
     if (c.whole) {

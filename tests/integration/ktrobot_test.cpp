@@ -84,6 +84,41 @@ TEST(KtrobotStop, SigtermOrSigintDestroysTheModulesAndEndsTheirProcesses) {
   }
 }
 
+// A stop waits for the call under way and says so; a second signal, either
+// one, stops the robot at once. The call is held until the test makes a file.
+TEST(KtrobotStop, ABusyRobotSaysWhatItWaitsForAndASecondSignalStopsItAtOnce) {
+  const std::pair<int, int> cases[] = {{SIGINT, 0}, {SIGINT, SIGINT}, {SIGTERM, SIGINT}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.first) + " then " + std::to_string(c.second));
+    RobotHarness robot;
+    ASSERT_TRUE(robot.start({"--load", RobotHarness::forkerLibrary()})) << robot.robotErr();
+    std::string release = robot.root + "/release";
+    std::unique_ptr<kt::itest::Process> call = robot.cliAsync({"call", "KTForker.holdUntil", release});
+    ASSERT_TRUE(kt::itest::eventually(
+        [&] { return robot.cli({"get", "forker_holding"}).status == 0; }, 30));
+
+    robot.robot().signal(c.first);
+    ASSERT_TRUE(robot.robot().waitFor([&] {
+      return contains(robot.robotOut(), "ktrobot: ruko stopping: waiting up to 15 s for 1 call "
+                                        "under way: KTForker.holdUntil (Ctrl-C again to stop at once)\n");
+    }, 30)) << robot.robotOut();
+    if (c.second == 0) {
+      std::ofstream(release) << "";
+      EXPECT_EQ(0, robot.robot().wait(60)) << robot.robotErr();
+      EXPECT_TRUE(contains(robot.robotOut(), "ktrobot: ruko stopped\n"));
+      // The call under way was answered before the robot went.
+      EXPECT_EQ(0, call->wait(30));
+      EXPECT_EQ("released\n", call->out());
+    } else {
+      robot.robot().signal(c.second);
+      EXPECT_EQ(1, robot.robot().wait(60));
+      EXPECT_TRUE(contains(robot.robotErr(), "ktrobot: ruko stopped at once with 1 call still "
+                                             "under way: KTForker.holdUntil\n")) << robot.robotErr();
+      EXPECT_EQ(2, call->wait(30)) << call->err();
+    }
+  }
+}
+
 // Neither an idle watcher nor clients that stop reading hold the stop.
 TEST(KtrobotStop, ClientsThatWaitOrStopReadingDoNotHoldTheRobot) {
   RobotHarness robot;
@@ -166,7 +201,7 @@ TEST(KtrobotLoading, ALoadThatCannotBeLoadedEndsTheRobotBeforeItIsReady) {
   for (const auto& c : cases) {
     Result r = robot.run({RobotHarness::bin("ktrobot"), "--root", robot.root, "--socket",
                           robot.socket, "--load", kOrrin, "--load", c.first}, {}, 20);
-    EXPECT_EQ(2, r.status) << c.first;
+    EXPECT_EQ(64, r.status) << c.first;
     EXPECT_TRUE(contains(r.err, "ktrobot: cannot load " + c.first + ": ")) << r.err;
     EXPECT_TRUE(contains(r.err, c.second) && r.out.empty()) << r.err << r.out;
   }
@@ -177,10 +212,13 @@ TEST(KtrobotOptions, HelpOfEachProgramIsOnStandardOutput) {
     Result r = RobotHarness().run({RobotHarness::bin(program), "--help"}, {}, 20);
     EXPECT_TRUE(r.status == 0 && r.err.empty() && contains(r.out, "usage: " + program + " "))
         << program << " " << r.status << r.err;
+    // One scheme of exit statuses, told by each.
+    for (const char* line : {"\n  1   ", "\n  64  the command line is wrong"})
+      EXPECT_TRUE(contains(r.out, line)) << program << ": " << line;
   }
   std::string help = RobotHarness().run({RobotHarness::bin("ktrobot"), "--help"}, {}, 20).out;
   for (const char* word : {"/var/run", "/home/nao", "KT_ROBOT_ROOT", "KT_CONTENT_SERVER",
-                           "host name ktcontentserver", "--autoload"})
+                           "host name ktcontentserver", "--autoload", "a second SIGINT"})
     EXPECT_TRUE(contains(help, word)) << word;
 }
 
@@ -221,10 +259,80 @@ TEST(KtrobotOptions, AnEmptyRootOrAFileAsRootIsRefused) {
   for (const std::string& root : {std::string(), file}) {
     Result r = robot.run({"/bin/sh", "-c", "cd \"$0\" && exec \"$1\" --root \"$2\"", robot.root,
                           RobotHarness::bin("ktrobot"), root}, {}, 20);
-    EXPECT_EQ(2, r.status) << root;
+    EXPECT_EQ(64, r.status) << root;
     EXPECT_EQ(1u, lines(r.err).size()) << r.err;
   }
   EXPECT_FALSE(exists(robot.root + "/var"));
+}
+
+// The same status means the same in every program: 64 a command line that
+// is wrong, 1 a failure, 2 (ktcli) no robot.
+TEST(ExitStatus, EveryProgramGivesTheSameStatusForTheSameKindOfError) {
+  RobotHarness h;
+  std::string file = h.root + "/file";
+  std::ofstream(file) << "not a socket\n";
+  const std::string robot = RobotHarness::bin("ktrobot"), cli = RobotHarness::bin("ktcli"),
+                    server = RobotHarness::bin("ktcontentserver");
+  // The server's rows bind an address that is not on this machine: one that
+  // was wrongly accepted fails there instead of taking a port.
+  const std::vector<std::string> serve = {server, "--user", "u", "--session",
+                                          std::string(32, 's'), "--bind", "192.0.2.1"};
+  std::vector<std::string> misspelt = serve;
+  misspelt.insert(misspelt.end(), {"--frobnicate", "x"});
+  struct Case {
+    std::vector<std::string> argv;
+    int status;
+    std::string error;
+  };
+  const Case cases[] = {
+      {{robot, "--root", h.root, "--frobnicate"}, 64, "unknown option or missing value: --frobnicate"},
+      {{robot, "--root", h.root, "--autoload", h.root + "/none.ini"}, 64, "cannot read "},
+      {{robot, "--root", h.root, "--socket", file, "--load", kOrrin}, 1, "exists and is no socket"},
+      {{cli, "--wait", "soon", "info"}, 64, "--wait wants seconds"},
+      {{cli, "--socket", h.root + "/none", "info"}, 2, "no robot at "},
+      {misspelt, 64, "unknown option --frobnicate"},
+      {serve, 1, "ktcontentserver: bind"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.argv[0] + " ... " + c.argv.back());
+    Result r = h.run(c.argv, {}, 20);
+    EXPECT_EQ(c.status, r.status);
+    EXPECT_TRUE(contains(r.err, c.error)) << r.err;
+  }
+}
+
+// A socket named where there is no folder is refused before anything is
+// made: it used to make the folders and leave them behind. A folder that the
+// root lays out will be there.
+TEST(KtrobotOptions, ASocketWhereThereIsNoFolderIsRefusedAndNothingIsMade) {
+  RobotHarness robot;
+  std::string file = robot.root + "/file", fresh = robot.root + "/fresh";
+  std::ofstream(file) << "a file\n";
+  const std::pair<std::string, std::string> cases[] = {
+      {"--socket ", robot.root + "/missing/dir/x.sock"},
+      {"KT_ROBOT_SOCKET=", robot.root + "/missing/x.sock"},
+      {"--socket ", file + "/x.sock"}};
+  for (const auto& c : cases) {
+    std::vector<std::string> argv = {RobotHarness::bin("ktrobot"), "--root", fresh, "--load", kOrrin};
+    std::vector<std::string> env;
+    if (c.first == "--socket ")
+      argv.insert(argv.end(), {"--socket", c.second});
+    else
+      env.push_back(c.first + c.second);
+    Result r = robot.run(argv, env, 20);
+    EXPECT_EQ(64, r.status) << c.second;
+    std::string folder = c.second.substr(0, c.second.rfind('/'));
+    EXPECT_EQ("ktrobot: " + c.first + c.second + ": there is no folder " + folder + " to hold it\n",
+              r.err);
+    EXPECT_EQ("", r.out);
+  }
+  EXPECT_FALSE(exists(robot.root + "/missing"));
+  EXPECT_FALSE(exists(fresh));
+
+  ASSERT_TRUE(robot.start({"--root", fresh, "--socket", fresh + "/robot.sock", "--load", kOrrin},
+                          false))
+      << robot.robotErr();
+  EXPECT_EQ(0, robot.run({RobotHarness::bin("ktcli"), "--socket", fresh + "/robot.sock", "info"}).status);
 }
 
 TEST(KtrobotSpeech, KtorrinSpeakIsSpokenAndPrinted) {

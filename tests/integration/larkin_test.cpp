@@ -83,6 +83,8 @@ TEST(ContentServerPeer, BadArgumentsAreRefusedAndTheAddressIsPrinted) {
   KT_NEED_OWN_NETWORK();
   RobotHarness harness;
   const std::string server = RobotHarness::bin("ktcontentserver");
+  const std::string blank = std::string(ContentPeer::kSession).replace(31, 1, " ");
+  const std::string longer = std::string(ContentPeer::kSession) + "0";
   const std::vector<std::string> cases[] = {
       {"--port", "70000", "--port wants a whole number from 1 to 65535, not 70000"},
       {"--port", "abc", "--port wants a whole number from 1 to 65535, not abc"},
@@ -90,16 +92,52 @@ TEST(ContentServerPeer, BadArgumentsAreRefusedAndTheAddressIsPrinted) {
       {"--folder", "/nonexistent", "--folder /nonexistent: No such file"},
       {"--conf", "/", "--conf /: a folder, not a file"},
       {"--user", "u", "--session SESSION is required"},
-      {"--session", "s", "--user USER is required"}};
+      {"--session", ContentPeer::kSession, "--user USER is required"},
+      // What could never serve a robot is refused before "ready".
+      {"--log", "/nonexistent-dir/x.log", "--log /nonexistent-dir/x.log: No such file"},
+      {"--log", "/", "--log /: a folder, not a file"},
+      {"--session", "short", "--session short: the robot logs in only with a session of 32 "
+                             "characters; this one has 5"},
+      {"--session", longer, "--session " + longer + ": the robot logs in only with a session "
+                                                    "of 32 characters; this one has 33"},
+      {"--session", blank, "--session " + blank + ": the robot drops the blanks around"}};
   for (const auto& c : cases) {
     Result r = harness.run({server, c[0], c[1]}, {}, 10);
-    EXPECT_TRUE(r.status == 2 && r.err.find("ktcontentserver: " + c[2]) == 0 &&
-                contains(r.err, "\nusage: ktcontentserver ")) << r.status << r.err;
+    EXPECT_TRUE(r.status == 64 && r.err.find("ktcontentserver: " + c[2]) == 0 &&
+                contains(r.err, "\nusage: ktcontentserver ") && r.out.empty())
+        << r.status << r.err;
   }
-  kt::itest::Process listening({server, "--user", "u", "--session", "s", "--port", "65535"},
+  kt::itest::Process listening({server, "--user", "u", "--session", ContentPeer::kSession,
+                                "--port", "65535"},
                                harness.root + "/server.out", harness.root + "/server.err");
   listening.waitFor([&] { return contains(listening.out(), "ready\n"); }, 10);
   EXPECT_EQ("listening on 127.0.0.1 port 65535\nready\n", listening.out()) << listening.err();
+}
+
+// A folder without ruko.conf is served with a warning said before "ready".
+// Started as a script's background job (SIGINT ignored), the server still
+// stops on SIGINT, as on SIGTERM, and says so.
+TEST(ContentServerPeer, WarnsOfNoRukoConfAndStopsOnEitherSignalFromAScript) {
+  KT_NEED_OWN_NETWORK();
+  const std::pair<bool, int> cases[] = {{false, SIGINT}, {true, SIGTERM}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.second);
+    RobotHarness harness;
+    if (c.first) std::ofstream(harness.root + "/ruko.conf") << example("ruko.conf");
+    kt::itest::Process server(
+        {"/bin/sh", "-c", "trap '' INT; exec \"$0\" \"$@\"", RobotHarness::bin("ktcontentserver"),
+         "--folder", harness.root, "--user", "u", "--session", ContentPeer::kSession},
+        harness.root + "/server.out", harness.root + "/server.err");
+    ASSERT_TRUE(server.waitFor([&] { return contains(server.out(), "ready\n"); }, 30))
+        << server.err();
+    // Said before "ready": it is there once "ready" is.
+    EXPECT_EQ(!c.first, contains(server.err(), "ktcontentserver: warning: " + harness.root +
+                                                   "/ruko.conf: No such file or directory; a "
+                                                   "robot asks for it first")) << server.err();
+    server.signal(c.second);
+    EXPECT_EQ(0, server.wait(30));
+    EXPECT_TRUE(contains(server.out(), "ready\nktcontentserver: stopped\n")) << server.out();
+  }
 }
 
 // What a user needs to serve content by hand is in the peer's own help.

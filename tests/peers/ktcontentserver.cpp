@@ -11,7 +11,7 @@
 //   oversize  answer the command with 1000000 bytes, more than any buffer
 //   trickle   send every line and file in pieces of 3 bytes
 // Prints the address and port it listens on, then "ready". With --log FILE, appends every line it
-// receives as "N LINE", CR and LF written as \r and \n.
+// receives as "N LINE", CR and LF written as \r and \n. Stops on SIGINT or SIGTERM.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -21,6 +21,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <chrono>
@@ -51,6 +52,10 @@ struct Options {
 
 const int kHoldMs = 120000;
 
+// Exit statuses, the same in ktrobot and ktcli.
+const int kFailed = 1;
+const int kBadCommandLine = 64;
+
 bool knownMode(const std::string& m) {
   return m == "ok" || m == "refuse" || m == "close" || m == "silent" || m == "stall" ||
          m == "nofile" || m == "oversize" || m == "trickle";
@@ -67,12 +72,19 @@ const char kUsage[] =
     "KT_CONTENT_SERVER in its environment: run both in a network namespace of\n"
     "their own (unshare --net) so that the fixed port meets no other user.\n"
     "MODE: ok, refuse, close, silent, stall, nofile, oversize or trickle.\n"
+    "Before \"ready\" it refuses a --log it cannot write and a SESSION the robot\n"
+    "would not take, and warns when there is no ruko.conf to serve.\n"
     "Prints the address and port it listens on, then \"ready\"; runs until it\n"
-    "is stopped by a signal.\n";
+    "is stopped by SIGINT or SIGTERM, also when started in the background.\n"
+    "Exit status, as in ktrobot and ktcli:\n"
+    "  0   stopped by SIGINT or SIGTERM\n"
+    "  1   failed: could not listen or accept\n"
+    "  64  the command line is wrong: an unknown option, a missing value, or a\n"
+    "      value that cannot be used; nothing was served\n";
 
 int usage(const std::string& why) {
   std::cerr << "ktcontentserver: " << why << "\n" << kUsage;
-  return 2;
+  return kBadCommandLine;
 }
 
 // A whole number from low to high, nothing else: atoi took "5591x" as 5591
@@ -93,6 +105,40 @@ std::string missing(const std::string& path, bool folder) {
   if (stat(path.c_str(), &st) != 0) return std::strerror(errno);
   if (folder != S_ISDIR(st.st_mode)) return folder ? "not a folder" : "a folder, not a file";
   return "";
+}
+
+// Why the robot would not log in with session, or "": it drops the blanks
+// around a session and takes only one of 32 characters.
+std::string refusedSession(const std::string& session) {
+  bool blanks = !session.empty() && (std::isspace(static_cast<unsigned char>(session.front())) ||
+                                     std::isspace(static_cast<unsigned char>(session.back())));
+  if (blanks) return "the robot drops the blanks around a session and logs in without them";
+  if (session.size() != 32)
+    return "the robot logs in only with a session of 32 characters; this one has " +
+           std::to_string(session.size());
+  return "";
+}
+
+// Empty when lines can be appended to path, else why not. Makes nothing:
+// the command line may yet be refused.
+std::string unwritable(const std::string& path) {
+  if (access(path.c_str(), F_OK) == 0) {
+    std::string why = missing(path, false);
+    if (!why.empty()) return why;
+    return access(path.c_str(), W_OK) == 0 ? "" : std::strerror(errno);
+  }
+  size_t slash = path.rfind('/');
+  std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  return access(folder.c_str(), W_OK | X_OK) == 0 ? "" : std::strerror(errno);
+}
+
+// A stop asked for is the server's clean end. Set explicitly: a background
+// job of a script starts with SIGINT ignored.
+void onStop(int) {
+  static const char kStopped[] = "ktcontentserver: stopped\n";
+  ssize_t n = write(1, kStopped, sizeof kStopped - 1);
+  (void)n;
+  _exit(0);
 }
 
 class Connection {
@@ -251,9 +297,16 @@ int main(int argc, char** argv) {
       if (!why.empty()) return usage(a + " " + v + ": " + why);
       (a == "--folder" ? opt.folder : opt.conf) = v;
     } else if (a == "--user") opt.user = v;
-    else if (a == "--session") opt.session = v;
-    else if (a == "--login-reply") opt.loginReply = v;
-    else if (a == "--log") opt.log = v;
+    else if (a == "--session") {
+      std::string why = refusedSession(v);
+      if (!why.empty()) return usage(a + " " + v + ": " + why);
+      opt.session = v;
+    } else if (a == "--login-reply") opt.loginReply = v;
+    else if (a == "--log") {
+      std::string why = unwritable(v);
+      if (!why.empty()) return usage(a + " " + v + ": " + why);
+      opt.log = v;
+    }
     else if (a == "--mode") opt.mode = v;
     else if (a == "--fault") {
       size_t eq = v.find('=');
@@ -276,14 +329,28 @@ int main(int argc, char** argv) {
   if (inet_pton(AF_INET, opt.bind.c_str(), &addr.sin_addr) != 1)
     return usage("--bind wants an IPv4 address, not " + opt.bind);
 
+  // The robot asks for ruko.conf first: without it every fetch fails.
+  if (opt.conf.empty()) {
+    std::string why = missing(opt.folder + "/ruko.conf", false);
+    if (!why.empty())
+      std::cerr << "ktcontentserver: warning: " << opt.folder << "/ruko.conf: " << why
+                << "; a robot asks for it first, so every fetch will fail (--conf FILE names "
+                   "another)\n";
+  }
+
   signal(SIGPIPE, SIG_IGN);
+  struct sigaction stop {};
+  stop.sa_handler = onStop;
+  sigemptyset(&stop.sa_mask);
+  sigaction(SIGINT, &stop, nullptr);
+  sigaction(SIGTERM, &stop, nullptr);
   int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   int one = 1;
   setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
   if (bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) < 0 ||
       listen(listener, 5) < 0) {
     std::perror("ktcontentserver: bind");
-    return 1;
+    return kFailed;
   }
   std::cout << "listening on " << opt.bind << " port " << opt.port << "\nready" << std::endl;
 
@@ -295,7 +362,7 @@ int main(int argc, char** argv) {
         continue;
       }
       std::perror("ktcontentserver: accept");
-      return 1;
+      return kFailed;
     }
     int nodelay = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &nodelay, sizeof(nodelay));

@@ -2,6 +2,7 @@
 // inherited, as the robot link module does with its server processes.
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -44,6 +45,9 @@ public:
     BIND_METHOD(KTForker::onEvent);
     functionName("received", getName(), "[key, value, pid] of each event received", 0);
     BIND_METHOD(KTForker::received);
+    functionName("holdUntil", getName(), "Stays under way until path exists", 0);
+    addParam("path", "the file whose making ends the call");
+    BIND_METHOD(KTForker::holdUntil);
 
     fMemory = broker->getSpecialisedProxy<AL::ALMemoryProxy>("ALMemory");
     fSpeech.reset(new AL::ALProxy(broker, "ALTextToSpeech", 0, 0));
@@ -141,6 +145,18 @@ public:
   AL::ALValue received() {
     std::lock_guard<std::mutex> lock(fMutex);
     return AL::ALValue(fReceived);
+  }
+
+  // A call that a test keeps under way: forker_holding says it has begun.
+  // Bounded, so that a test that died leaves no call behind.
+  std::string holdUntil(const std::string& path) {
+    fMemory->insertData("forker_holding", path);
+    struct stat st;
+    for (int i = 0; i < 15000; ++i) {
+      if (stat(path.c_str(), &st) == 0) return "released";
+      usleep(20000);
+    }
+    return "not released";
   }
 
 private:
