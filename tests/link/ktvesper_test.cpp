@@ -240,7 +240,9 @@ TEST_F(VesperLoadTest, AServerThatCannotServeItsPortEndsAndIsReapedWithAWarning)
     struct sockaddr_in any = {};
     any.sin_family = AF_INET;
     any.sin_port = htons(KTTelpnet::kTelepathyPort);
-    if (held) ASSERT_EQ(0, bind(holder, reinterpret_cast<struct sockaddr*>(&any), sizeof any));
+    if (held) {
+      ASSERT_EQ(0, bind(holder, reinterpret_cast<struct sockaddr*>(&any), sizeof any));
+    }
     // The forked server has its own copy of the failure.
     gListenError = held ? 0 : EOPNOTSUPP;
     AL::ALModule::createModule<KTVesper>(broker, "KTVesper");
