@@ -1,8 +1,10 @@
-// The simulated network's script: handed the robots' names as they are, and
-// its guard ended with its network, only while the recorded id is still the
-// guard's (ids are reused).
+// The simulated network's script: handed the robots' names as they are, its
+// guard ended with its network, only while the recorded id is still the
+// guard's (ids are reused), and what runs on it asked to stop before it is
+// killed.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -72,6 +74,47 @@ TEST(SimNetScript, ARobotNameReachesTheScriptAsGiven) {
   kt::test::SimNet net;
   EXPECT_FALSE(net.up({"a$(id) b"}, &why));
   EXPECT_NE(std::string::npos, why.find("robot name 'a$(id) b'")) << why;
+}
+
+// A robot stopped by SIGKILL never says that it stopped: down asks first.
+TEST(SimNetDown, ProcessesAreAskedToStopBeforeTheyAreKilled) {
+  std::string why;
+  if (!kt::test::SimNet::possible(&why)) GTEST_SKIP() << why;
+  kt::test::TempRoot dir;
+  kt::test::SimNet net;
+  KT_NEED_SIMNET(net, "robota");
+  // One stops on SIGTERM and says so; the other ignores it.
+  const std::string said = dir.path() + "/said";
+  const std::vector<std::string> scripts = {
+      "trap 'echo stopped >" + said + "; exit 0' TERM; touch " + said + ".0; "
+      "while :; do sleep 0.1; done",
+      "trap '' TERM; touch " + said + ".1; while :; do sleep 0.1; done"};
+  std::vector<pid_t> pids;
+  for (const std::string& script : scripts) {
+    std::vector<std::string> args = net.launcher("robota");
+    args.insert(args.end(), {"/bin/sh", "-c", script});
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    pid_t pid;
+    ASSERT_EQ(0, posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ));
+    pids.push_back(pid);
+  }
+  // Their traps are set once they have touched their files.
+  ASSERT_TRUE(kt::test::eventually([&] {
+    return access((said + ".0").c_str(), F_OK) == 0 && access((said + ".1").c_str(), F_OK) == 0;
+  }, 20));
+  net.down();
+
+  int status = 0;
+  ASSERT_EQ(pids[0], waitpid(pids[0], &status, 0));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+  std::string text;
+  std::ifstream(said) >> text;
+  EXPECT_EQ("stopped", text);
+  ASSERT_EQ(pids[1], waitpid(pids[1], &status, 0));
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
+  EXPECT_NE(0, access(("/run/netns/" + net.name() + "-robota").c_str(), F_OK));
 }
 
 }  // namespace
