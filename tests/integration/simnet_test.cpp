@@ -1,9 +1,10 @@
 // The simulated network's script: handed the robots' names as they are, its
 // guard ended with its network, only while the recorded id is still the
-// guard's (ids are reused), and what runs on it asked to stop before it is
-// killed.
+// guard's (ids are reused), what runs on it asked to stop before it is
+// killed, and the whole of it working for root of a user namespace.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <stdio.h>
 #include <unistd.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "ktest.h"
+#include "ownnet.h"
 #include "simnet.h"
 
 extern char** environ;
@@ -115,6 +117,43 @@ TEST(SimNetDown, ProcessesAreAskedToStopBeforeTheyAreKilled) {
   ASSERT_EQ(pids[1], waitpid(pids[1], &status, 0));
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
   EXPECT_NE(0, access(("/run/netns/" + net.name() + "-robota").c_str(), F_OK));
+}
+
+// A shell command's output and errors, and its exit status.
+std::string shell(const std::string& command, int* status) {
+  std::string out;
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  if (!pipe) return out;
+  char chunk[512];
+  size_t n;
+  while ((n = fread(chunk, 1, sizeof chunk, pipe)) > 0) out.append(chunk, n);
+  int raw = pclose(pipe);
+  *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return out;
+}
+
+// As scripts/test runs the tests for a user who is not root: a user
+// namespace with a network (ip -n returns to it) and a mount namespace and
+// a /run of its own.
+TEST(SimNetScript, WorksForRootOfAUserNamespaceWithARunOfItsOwn) {
+  const std::string unshare = "/usr/bin/unshare --user --map-root-user --net --mount -- ";
+  int status = -1;
+  std::string out = shell(unshare + "/bin/true", &status);
+  if (status != 0) {
+    if (geteuid() != 0) GTEST_SKIP() << kt::test::noNamespaceReason();
+    GTEST_SKIP() << "the kernel allows no user namespaces here: " << out;
+  }
+  out = shell(unshare + "/bin/sh -c 'mount -t tmpfs tmpfs /run && s=\"$0\" && "
+                        "$s up usernet robota robotb >/dev/null && $s list usernet && "
+                        "$s exec usernet robota ip -4 -o addr show dev wlan0 && "
+                        "$s down usernet && echo left: $(ip netns list)' '" +
+                  kt::test::SimNet::script() + "'",
+              &status);
+  ASSERT_EQ(0, status) << out;
+  EXPECT_NE(std::string::npos, out.find("robota 198.18.0.1 usernet-robota\n")) << out;
+  EXPECT_NE(std::string::npos, out.find("robotb 198.18.0.2 usernet-robotb\n")) << out;
+  EXPECT_NE(std::string::npos, out.find("inet 198.18.0.1/15")) << out;
+  EXPECT_NE(std::string::npos, out.find("left:\n")) << out;
 }
 
 }  // namespace
