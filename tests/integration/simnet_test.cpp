@@ -132,6 +132,22 @@ std::string shell(const std::string& command, int* status) {
   return out;
 }
 
+// Another test's namespace half removed is none of this network's business.
+TEST(SimNetScript, ListingIsQuietAboutOtherNamespaces) {
+  std::string why;
+  if (!kt::test::SimNet::possible(&why)) GTEST_SKIP() << why;
+  kt::test::SimNet net;
+  KT_NEED_SIMNET(net, "robota");
+  // A file where a namespace was, as ip netns leaves it for a moment.
+  const std::string other = "/run/netns/ktother" + std::to_string(getpid());
+  std::ofstream(other).close();
+  int status = -1;
+  std::string out = shell("'" + kt::test::SimNet::script() + "' list " + net.name(), &status);
+  unlink(other.c_str());
+  EXPECT_EQ(0, status);
+  EXPECT_EQ("robota 198.18.0.1 " + net.name() + "-robota\n", out);
+}
+
 // As scripts/test runs the tests for a user who is not root: a user
 // namespace with a network (ip -n returns to it) and a mount namespace and
 // a /run of its own.
