@@ -56,7 +56,7 @@ void ownNetwork() {
   std::string why;
   if (!kt::test::enterOwnNetwork(&why)) {
     // 77: skipped, for the replay test of a user who is not root.
-    std::fprintf(stderr, "skipped: this target %s\n", why.c_str());
+    std::fprintf(stderr, "skipped: %s\n", why.c_str());
     _exit(77);
   }
   entered = true;

@@ -10,6 +10,7 @@
 #include <alvalue/alvalue.h>
 #include <ktplatform/remote.h>
 
+#include "ownnet.h"
 #include "robot_harness.h"
 
 using kt::itest::contains;
@@ -230,7 +231,7 @@ TEST(KtrobotOptions, WithoutChoiceLoadsTheLibrariesOfTheBuildAndAnswersToItsName
   if (exists(RobotHarness::library("ktvesper"))) {
     // The robot link serves its fixed port: keep it in a network of its own.
     if (robot.run({"/usr/bin/unshare", "--net", "--", "/bin/true"}).status != 0)
-      GTEST_SKIP() << "needs root for a network namespace (unshare --net)";
+      GTEST_SKIP() << kt::test::noNamespaceReason();
     robot.launcher = {"/usr/bin/unshare", "--net", "--"};
   }
   ASSERT_TRUE(robot.start({"--name", "nao12"})) << robot.robotErr();

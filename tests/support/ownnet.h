@@ -18,11 +18,18 @@
 namespace kt {
 namespace test {
 
-// False, with the reason, when the namespace cannot be made (not root).
+// What every test says that skips for want of network namespaces, worded
+// once so that a run's summary gives it as one reason.
+inline const char* noNamespaceReason() {
+  return "needs network namespaces: root, or scripts/test where the kernel allows "
+         "user namespaces";
+}
+
+// False, with the reason, when the namespace cannot be made.
 inline bool enterOwnNetwork(std::string* why) {
   if (unshare(CLONE_NEWNET) != 0) {
-    *why = std::string("needs root for a network namespace of its own (unshare: ") +
-           std::strerror(errno) + ")";
+    *why = errno == EPERM ? std::string(noNamespaceReason())
+                          : std::string("cannot make a network namespace: ") + std::strerror(errno);
     return false;
   }
   int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);

@@ -10,6 +10,8 @@
 #include <atomic>
 #include <sstream>
 
+#include "ownnet.h"
+
 extern char** environ;
 
 namespace kt {
@@ -50,13 +52,22 @@ int run(const std::vector<std::string>& args, std::string* out) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// A folder that can be written, or made where it is missing.
+bool writable(const std::string& folder) {
+  if (access(folder.c_str(), F_OK) == 0) return access(folder.c_str(), W_OK) == 0;
+  return access(folder.substr(0, folder.rfind('/')).c_str(), W_OK) == 0;
+}
+
 }  // namespace
 
 std::string SimNet::script() { return KT_SIMNET_SCRIPT; }
 
 bool SimNet::possible(std::string* why) {
-  if (geteuid() != 0) *why = "needs root to make network namespaces (ip netns)";
+  if (geteuid() != 0) *why = noNamespaceReason();
   else if (access("/usr/sbin/ip", X_OK) != 0) *why = "needs the ip command (iproute2)";
+  else if (!writable("/run/netns") || !writable("/run/kt-simnet"))
+    *why = "cannot write /run/netns or /run/kt-simnet (root of a user namespace needs a /run "
+           "of its own, as scripts/test gives it)";
   else return true;
   return false;
 }
