@@ -1,4 +1,3 @@
-// ctest-timeout: 90
 // The typical road on one robot: it fetches its content from the content
 // server, its dialog starts from it, and a walk variable of the example
 // topics moves it. The robot's root is fresh: ktrobot lays out what every
@@ -57,15 +56,15 @@ TEST(RobotRoad, FetchedContentStartsTheDialogAndAWalkMovesTheRobot) {
 
   // What the rule "まえにあるいて" does: it sets its walk variable.
   std::unique_ptr<kt::itest::Process> watch =
-      robot.watch({"did_ruko_walkforward", "--count", "1", "--timeout", "30"});
+      robot.watch({"did_ruko_walkforward", "--count", "1"});
   std::unique_ptr<kt::itest::Process> both =
-      robot.watch({"ruko_walkforward", "did_ruko_walkforward", "--count", "2", "--timeout", "30"});
+      robot.watch({"ruko_walkforward", "did_ruko_walkforward", "--count", "2"});
   ASSERT_EQ(0, robot.cli({"insert", "ruko_walkforward", "1"}).status);
   ASSERT_EQ(0, robot.cli({"raise", "ruko_walkforward", "1"}).status);
-  EXPECT_EQ(0, watch->wait(30)) << watch->err();
+  EXPECT_EQ(0, watch->wait(kt::itest::patience())) << watch->err();
   EXPECT_EQ("did_ruko_walkforward\t1\n", watch->out());
   // The completion is raised inside the variable's delivery, yet comes after it.
-  EXPECT_EQ(0, both->wait(30)) << both->err();
+  EXPECT_EQ(0, both->wait(kt::itest::patience())) << both->err();
   EXPECT_EQ("ruko_walkforward\t1\ndid_ruko_walkforward\t1\n", both->out());
   std::vector<std::string> moves;
   for (const std::string& line : kt::itest::lines(robot.cli({"journal"}).out))
@@ -92,19 +91,21 @@ TEST(ContentServerPeer, BadArgumentsAreRefusedAndTheAddressIsPrinted) {
       {"--user", "u", "--session SESSION is required"},
       {"--session", "s", "--user USER is required"}};
   for (const auto& c : cases) {
-    Result r = harness.run({server, c[0], c[1]}, {}, 10);
+    Result r = harness.run({server, c[0], c[1]});
     EXPECT_TRUE(r.status == 2 && r.err.find("ktcontentserver: " + c[2]) == 0 &&
                 contains(r.err, "\nusage: ktcontentserver ")) << r.status << r.err;
   }
   kt::itest::Process listening({server, "--user", "u", "--session", "s", "--port", "65535"},
                                harness.root + "/server.out", harness.root + "/server.err");
-  listening.waitFor([&] { return contains(listening.out(), "ready\n"); }, 10);
+  ASSERT_TRUE(listening.waitFor([&] { return contains(listening.out(), "ready\n"); },
+                                kt::itest::patience()))
+      << listening.out() << listening.err();
   EXPECT_EQ("listening on 127.0.0.1 port 65535\nready\n", listening.out()) << listening.err();
 }
 
 // What a user needs to serve content by hand is in the peer's own help.
 TEST(ContentServerPeer, HelpTellsHowTheRobotReachesIt) {
-  Result help = RobotHarness().run({RobotHarness::bin("ktcontentserver"), "--help"}, {}, 20);
+  Result help = RobotHarness().run({RobotHarness::bin("ktcontentserver"), "--help"});
   EXPECT_EQ(0, help.status);
   for (const char* needed : {"KT_CONTENT_SERVER", "5591", "32 characters"})
     EXPECT_TRUE(contains(help.out, needed)) << needed << "\n" << help.out;

@@ -278,8 +278,8 @@ TEST_F(LogTest, ForkedChildLogsWhileAThreadLogs) {
       _exit(0);
     }
     ASSERT_GT(pid, 0);
-    std::chrono::steady_clock::time_point deadline =
-        std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::duration<double>(kt::test::patience());
     int status = 0;
     while (waitpid(pid, &status, WNOHANG) == 0) {
       if (std::chrono::steady_clock::now() > deadline) {

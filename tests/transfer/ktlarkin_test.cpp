@@ -1,4 +1,3 @@
-// ctest-timeout: 90
 // Each case binds the content server's fixed port in a network namespace of
 // its own.
 #include <gtest/gtest.h>
