@@ -16,6 +16,10 @@ protected:
     ASSERT_TRUE(robot.start({"--load", RobotHarness::library("ktorrin"), "--load",
                              RobotHarness::forkerLibrary()}))
         << robot.robotErr();
+    // The forker's own process announces itself when it gets to it: once
+    // that is in, nothing but the test's calls reaches the journal.
+    ASSERT_TRUE(kt::itest::eventually(
+        [&] { return robot.cli({"get", "forker_server"}).status == 0; }, kt::itest::patience()));
   }
   Result cli(const std::vector<std::string>& args) { return robot.cli(args); }
 
