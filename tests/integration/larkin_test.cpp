@@ -30,6 +30,8 @@ TEST(RobotRoad, FetchedContentStartsTheDialogAndAWalkMovesTheRobot) {
   for (const char* name : kTopicNames)
     peer.put(std::string(name) + ".top", example(std::string("topics/") + name + ".top"));
   ASSERT_TRUE(peer.start());
+  // The dialog's and the walk's pauses of a second, a tenth as long.
+  setenv("KT_SLEEP_SCALE", "0.1", 1);
   RobotHarness robot;
   ASSERT_TRUE(robot.start({"--load", RobotHarness::library("ktlarkin"), "--load",
                            RobotHarness::library("ktruko")}))
