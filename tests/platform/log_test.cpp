@@ -266,12 +266,17 @@ TEST_F(LogTest, ForkedChildLogsWhileAThreadLogs) {
   ASSERT_GE(devNull, 0);
   dup2(devNull, 2);
   std::atomic<bool> stop(false);
-  std::thread chatter([&stop] {
-    while (!stop) qi::log::LogStream(qi::LogLevel_Info, "", "", 0, "chatter") << "busy";
+  std::atomic<int> said(0);
+  std::thread chatter([&stop, &said] {
+    for (; !stop; ++said) qi::log::LogStream(qi::LogLevel_Info, "", "", 0, "chatter") << "busy";
   });
+  // Forks begin once the thread has logged: its first line also sets up
+  // what the C++ library does once per process, and ThreadSanitizer's
+  // pthread_once leaves a child forked in the middle of that stuck.
+  bool logging = kt::test::eventually([&said] { return said > 0; }, kt::test::patience());
 
   int hung = 0, failed = 0;
-  for (int i = 0; i < 200 && hung == 0; ++i) {
+  for (int i = 0; logging && i < 200 && hung == 0; ++i) {
     pid_t pid = fork();
     if (pid == 0) {
       qi::log::LogStream(qi::LogLevel_Info, "", "", 0, "child") << "alive";
@@ -298,6 +303,7 @@ TEST_F(LogTest, ForkedChildLogsWhileAThreadLogs) {
   dup2(savedErr, 2);
   close(savedErr);
   close(devNull);
+  EXPECT_TRUE(logging);
   EXPECT_EQ(0, hung) << "a forked child hung in the logger";
   EXPECT_EQ(0, failed);
 }
