@@ -1,6 +1,5 @@
 // Processes forked by a module call the robot through the proxies they
 // inherited: their calls reach the robot process and behave as if made there.
-// ctest-timeout: 120
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -39,7 +38,7 @@ protected:
 TEST_F(ForwardingTest, ChildCallsReachTheRobotAsIfMadeThere) {
   ASSERT_EQ(0, robot.cli({"call", "KTForker.listen", "forker_event"}).status);
   std::unique_ptr<kt::itest::Process> watch =
-      robot.watch({"forker_event", "--count", "1", "--timeout", "30"});
+      robot.watch({"forker_event", "--count", "1"});
   AL::ALValue child = forkAndSpeak("forker_event", "子プロセスから話します。");
   ASSERT_EQ(2u, child.getSize());
   EXPECT_EQ(0, static_cast<int>(child[1])) << robot.robotErr();
@@ -50,7 +49,7 @@ TEST_F(ForwardingTest, ChildCallsReachTheRobotAsIfMadeThere) {
   EXPECT_EQ("[[\"forker_event\"," + childPid + "," + std::to_string(robot.robotPid()) + "]]\n",
             robot.cli({"call", "KTForker.received"}).out);
   EXPECT_EQ(childPid + "\n", robot.cli({"get", "forker_event"}).out);
-  EXPECT_EQ(0, watch->wait(20));
+  EXPECT_EQ(0, watch->wait(kt::itest::patience()));
   EXPECT_EQ("forker_event\t" + childPid + "\n", watch->out());
 
   // The robot's speech service said it: journal, transcript on its output.
@@ -58,7 +57,8 @@ TEST_F(ForwardingTest, ChildCallsReachTheRobotAsIfMadeThere) {
   EXPECT_TRUE(contains(journal, "ALMemory.raiseEvent [\"forker_event\"," + childPid + "]\n")) << journal;
   EXPECT_TRUE(contains(journal, "ALTextToSpeech.say [\"子プロセスから話します。\"]\n"));
   EXPECT_TRUE(robot.robot().waitFor(
-      [&] { return contains(robot.robotOut(), "ruko says: 子プロセスから話します。\n"); }, 20));
+      [&] { return contains(robot.robotOut(), "ruko says: 子プロセスから話します。\n"); },
+      kt::itest::patience()));
 
   // The robot ignores SIGPIPE and handles SIGINT and SIGTERM; a child, and
   // whatever it runs, must not inherit that.
@@ -69,7 +69,7 @@ TEST_F(ForwardingTest, ChildCallsReachTheRobotAsIfMadeThere) {
   EXPECT_EQ(1, static_cast<int>(forkAndSpeak("faulty", "never said")[1]));
   EXPECT_TRUE(robot.robot().waitFor(
       [&] { return contains(robot.robotErr(), "forker child: ALTextToSpeech.say: fault injected"); },
-      20))
+      kt::itest::patience()))
       << robot.robotErr();
   EXPECT_EQ(0, robot.cli({"get", "faulty"}).status);
 }

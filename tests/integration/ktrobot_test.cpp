@@ -1,5 +1,4 @@
 // The robot process: what it loads, how it reports, how it stops.
-// ctest-timeout: 90
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -52,9 +51,9 @@ public:
   }
   bool send(const std::string& bytes) { return kt::remote::writeAll(fConnection.fd(), bytes); }
   // The next reply line, or "" when the robot closed or did not answer in time.
-  std::string reply(int timeoutMs = 20000) {
+  std::string reply() {
     std::string line;
-    return fReader->readLine(line, timeoutMs) == 1 ? line : "";
+    return fReader->readLine(line, static_cast<int>(kt::itest::patience() * 1000)) == 1 ? line : "";
   }
   void close() { fConnection.close(); }
 
@@ -71,7 +70,7 @@ TEST(KtrobotStop, SigtermOrSigintDestroysTheModulesAndEndsTheirProcesses) {
         << robot.robotErr();
     // The module's process, forked while the robot was loading, reached it.
     ASSERT_TRUE(kt::itest::eventually(
-        [&] { return robot.cli({"get", "forker_server"}).status == 0; }, 20));
+        [&] { return robot.cli({"get", "forker_server"}).status == 0; }, kt::itest::patience()));
     EXPECT_NE(std::to_string(robot.robotPid()) + "\n", robot.cli({"get", "forker_server"}).out);
     EXPECT_TRUE(exists(robot.socket));
 
@@ -96,26 +95,26 @@ TEST(KtrobotStop, ABusyRobotSaysWhatItWaitsForAndASecondSignalStopsItAtOnce) {
     std::string release = robot.root + "/release";
     std::unique_ptr<kt::itest::Process> call = robot.cliAsync({"call", "KTForker.holdUntil", release});
     ASSERT_TRUE(kt::itest::eventually(
-        [&] { return robot.cli({"get", "forker_holding"}).status == 0; }, 30));
+        [&] { return robot.cli({"get", "forker_holding"}).status == 0; }, kt::itest::patience()));
 
     robot.robot().signal(c.first);
     ASSERT_TRUE(robot.robot().waitFor([&] {
       return contains(robot.robotOut(), "ktrobot: ruko stopping: waiting up to 15 s for 1 call "
                                         "under way: KTForker.holdUntil (Ctrl-C again to stop at once)\n");
-    }, 30)) << robot.robotOut();
+    }, kt::itest::patience())) << robot.robotOut();
     if (c.second == 0) {
       std::ofstream(release) << "";
-      EXPECT_EQ(0, robot.robot().wait(60)) << robot.robotErr();
+      EXPECT_EQ(0, robot.robot().wait(kt::itest::patience())) << robot.robotErr();
       EXPECT_TRUE(contains(robot.robotOut(), "ktrobot: ruko stopped\n"));
       // The call under way was answered before the robot went.
-      EXPECT_EQ(0, call->wait(30));
+      EXPECT_EQ(0, call->wait(kt::itest::patience()));
       EXPECT_EQ("released\n", call->out());
     } else {
       robot.robot().signal(c.second);
-      EXPECT_EQ(1, robot.robot().wait(60));
+      EXPECT_EQ(1, robot.robot().wait(kt::itest::patience()));
       EXPECT_TRUE(contains(robot.robotErr(), "ktrobot: ruko stopped at once with 1 call still "
                                              "under way: KTForker.holdUntil\n")) << robot.robotErr();
-      EXPECT_EQ(2, call->wait(30)) << call->err();
+      EXPECT_EQ(2, call->wait(kt::itest::patience())) << call->err();
     }
   }
 }
@@ -141,10 +140,10 @@ TEST(KtrobotStop, ClientsThatWaitOrStopReadingDoNotHoldTheRobot) {
   ASSERT_TRUE(reader.send("[\"journal\",false]\n"));
   EXPECT_EQ(0, robot.cli({"info"}).status);
 
-  EXPECT_EQ(0, robot.stop(SIGTERM, 30)) << robot.robotErr();
+  EXPECT_EQ(0, robot.stop(SIGTERM)) << robot.robotErr();
   EXPECT_TRUE(contains(robot.robotOut(), "ktrobot: ruko stopped\n")) << robot.robotOut();
   // The watcher learns that the robot is gone.
-  EXPECT_EQ(2, idle->wait(20));
+  EXPECT_EQ(2, idle->wait(kt::itest::patience()));
 }
 
 TEST(KtrobotStop, AReaderOfItsOutputThatGoesAwayDoesNotEndTheRobot) {
@@ -162,7 +161,7 @@ TEST(KtrobotStop, AReaderOfItsOutputThatGoesAwayDoesNotEndTheRobot) {
     ssize_t n = read(out, buf, sizeof buf);
     if (n > 0) seen.append(buf, static_cast<size_t>(n));
     return contains(seen, " ready on ");
-  }, 20);
+  }, kt::itest::patience());
   close(out);
   ASSERT_TRUE(contains(seen, " ready on ")) << seen << ktrobot.err();
 
@@ -170,7 +169,7 @@ TEST(KtrobotStop, AReaderOfItsOutputThatGoesAwayDoesNotEndTheRobot) {
   EXPECT_EQ(0, robot.cli({"call", "ALTextToSpeech.say", "nobody hears this"}).status);
   EXPECT_EQ("ruko\n", robot.cli({"call", "ALSystem.robotName"}).out);
   ktrobot.signal(SIGTERM);
-  EXPECT_EQ(0, ktrobot.wait(30)) << ktrobot.err();
+  EXPECT_EQ(0, ktrobot.wait(kt::itest::patience())) << ktrobot.err();
 }
 
 TEST(KtrobotLoading, AutoloadTakesTheUserSectionAndAFailedLibraryIsReportedWithDlerror) {
@@ -201,7 +200,7 @@ TEST(KtrobotLoading, ALoadThatCannotBeLoadedEndsTheRobotBeforeItIsReady) {
       {kOrrin, "already loaded as " + kOrrin}};
   for (const auto& c : cases) {
     Result r = robot.run({RobotHarness::bin("ktrobot"), "--root", robot.root, "--socket",
-                          robot.socket, "--load", kOrrin, "--load", c.first}, {}, 20);
+                          robot.socket, "--load", kOrrin, "--load", c.first});
     EXPECT_EQ(64, r.status) << c.first;
     EXPECT_TRUE(contains(r.err, "ktrobot: cannot load " + c.first + ": ")) << r.err;
     EXPECT_TRUE(contains(r.err, c.second) && r.out.empty()) << r.err << r.out;
@@ -210,14 +209,14 @@ TEST(KtrobotLoading, ALoadThatCannotBeLoadedEndsTheRobotBeforeItIsReady) {
 
 TEST(KtrobotOptions, HelpOfEachProgramIsOnStandardOutput) {
   for (const std::string program : {"ktrobot", "ktcli", "ktcontentserver"}) {
-    Result r = RobotHarness().run({RobotHarness::bin(program), "--help"}, {}, 20);
+    Result r = RobotHarness().run({RobotHarness::bin(program), "--help"});
     EXPECT_TRUE(r.status == 0 && r.err.empty() && contains(r.out, "usage: " + program + " "))
         << program << " " << r.status << r.err;
     // One scheme of exit statuses, told by each.
     for (const char* line : {"\n  1   ", "\n  64  the command line is wrong"})
       EXPECT_TRUE(contains(r.out, line)) << program << ": " << line;
   }
-  std::string help = RobotHarness().run({RobotHarness::bin("ktrobot"), "--help"}, {}, 20).out;
+  std::string help = RobotHarness().run({RobotHarness::bin("ktrobot"), "--help"}).out;
   for (const char* word : {"/var/run", "/home/nao", "KT_ROBOT_ROOT", "KT_CONTENT_SERVER",
                            "host name ktcontentserver", "--autoload", "a second SIGINT"})
     EXPECT_TRUE(contains(help, word)) << word;
@@ -244,8 +243,7 @@ TEST(KtrobotOptions, WithoutChoiceLoadsTheLibrariesOfTheBuildAndAnswersToItsName
   EXPECT_EQ("nao12\n", robot.cli({"call", "ALSystem.robotName"}).out);
 
   Result second = robot.run({RobotHarness::bin("ktrobot"), "--root", robot.root, "--socket",
-                             robot.socket, "--load", kOrrin},
-                            {}, 20);
+                             robot.socket, "--load", kOrrin});
   EXPECT_EQ(1, second.status);
   EXPECT_TRUE(contains(second.err, "already serves")) << second.err;
   EXPECT_EQ("nao12\n", robot.cli({"call", "ALSystem.robotName"}).out);
@@ -259,7 +257,7 @@ TEST(KtrobotOptions, AnEmptyRootOrAFileAsRootIsRefused) {
   std::ofstream(file) << "a file\n";
   for (const std::string& root : {std::string(), file}) {
     Result r = robot.run({"/bin/sh", "-c", "cd \"$0\" && exec \"$1\" --root \"$2\"", robot.root,
-                          RobotHarness::bin("ktrobot"), root}, {}, 20);
+                          RobotHarness::bin("ktrobot"), root});
     EXPECT_EQ(64, r.status) << root;
     EXPECT_EQ(1u, lines(r.err).size()) << r.err;
   }
@@ -296,7 +294,7 @@ TEST(ExitStatus, EveryProgramGivesTheSameStatusForTheSameKindOfError) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.argv[0] + " ... " + c.argv.back());
-    Result r = h.run(c.argv, {}, 20);
+    Result r = h.run(c.argv);
     EXPECT_EQ(c.status, r.status);
     EXPECT_TRUE(contains(r.err, c.error)) << r.err;
   }
@@ -348,7 +346,8 @@ TEST(KtrobotSpeech, KtorrinSpeakIsSpokenAndPrinted) {
   EXPECT_TRUE(contains(robot.cli({"journal"}).out,
                        "ALTextToSpeech.say [\"こんにちは、ぼくはルコです。\"]\n"));
   EXPECT_TRUE(robot.robot().waitFor(
-      [&] { return contains(robot.robotOut(), "ruko says: こんにちは、ぼくはルコです。\n"); }, 20));
+      [&] { return contains(robot.robotOut(), "ruko says: こんにちは、ぼくはルコです。\n"); },
+      kt::itest::patience()));
 }
 
 TEST(KtrobotClients, AWatcherTooFarBehindIsDroppedRatherThanKeptInMemory) {
@@ -368,7 +367,7 @@ TEST(KtrobotClients, AWatcherTooFarBehindIsDroppedRatherThanKeptInMemory) {
   }
   // It gets what was kept for it, then the robot lets it go.
   int received = 0;
-  for (std::string line = watcher.reply(5000); !line.empty(); line = watcher.reply(5000))
+  for (std::string line = watcher.reply(); !line.empty(); line = watcher.reply())
     if (line.compare(0, 9, "[\"event\",") == 0) ++received;
   EXPECT_GT(received, 0);
   EXPECT_LT(received, raised);
@@ -430,7 +429,7 @@ TEST(KtrobotClients, HugeMalformedTruncatedAndAbandonedRequestsLeaveTheRobotServ
     client.close();
   }
   EXPECT_TRUE(kt::itest::eventually(
-      [&] { return robot.cli({"get", "caller1_9"}).status == 0; }, 20));
+      [&] { return robot.cli({"get", "caller1_9"}).status == 0; }, kt::itest::patience()));
   EXPECT_FALSE(contains(robot.cli({"journal"}).out, "never fin"));
   EXPECT_EQ("ruko\n", robot.cli({"call", "ALSystem.robotName"}).out);
   EXPECT_EQ(0, robot.stop(SIGTERM));

@@ -1,4 +1,3 @@
-// ctest-timeout: 90
 // The typical road on one robot: it fetches its content from the content
 // server, its dialog starts from it, and a walk variable of the example
 // topics moves it. The robot's root is fresh: ktrobot lays out what every
@@ -31,6 +30,8 @@ TEST(RobotRoad, FetchedContentStartsTheDialogAndAWalkMovesTheRobot) {
   for (const char* name : kTopicNames)
     peer.put(std::string(name) + ".top", example(std::string("topics/") + name + ".top"));
   ASSERT_TRUE(peer.start());
+  // The dialog's and the walk's pauses of a second, a tenth as long.
+  setenv("KT_SLEEP_SCALE", "0.1", 1);
   RobotHarness robot;
   ASSERT_TRUE(robot.start({"--load", RobotHarness::library("ktlarkin"), "--load",
                            RobotHarness::library("ktruko")}))
@@ -57,15 +58,15 @@ TEST(RobotRoad, FetchedContentStartsTheDialogAndAWalkMovesTheRobot) {
 
   // What the rule "まえにあるいて" does: it sets its walk variable.
   std::unique_ptr<kt::itest::Process> watch =
-      robot.watch({"did_ruko_walkforward", "--count", "1", "--timeout", "30"});
+      robot.watch({"did_ruko_walkforward", "--count", "1"});
   std::unique_ptr<kt::itest::Process> both =
-      robot.watch({"ruko_walkforward", "did_ruko_walkforward", "--count", "2", "--timeout", "30"});
+      robot.watch({"ruko_walkforward", "did_ruko_walkforward", "--count", "2"});
   ASSERT_EQ(0, robot.cli({"insert", "ruko_walkforward", "1"}).status);
   ASSERT_EQ(0, robot.cli({"raise", "ruko_walkforward", "1"}).status);
-  EXPECT_EQ(0, watch->wait(30)) << watch->err();
+  EXPECT_EQ(0, watch->wait(kt::itest::patience())) << watch->err();
   EXPECT_EQ("did_ruko_walkforward\t1\n", watch->out());
   // The completion is raised inside the variable's delivery, yet comes after it.
-  EXPECT_EQ(0, both->wait(30)) << both->err();
+  EXPECT_EQ(0, both->wait(kt::itest::patience())) << both->err();
   EXPECT_EQ("ruko_walkforward\t1\ndid_ruko_walkforward\t1\n", both->out());
   std::vector<std::string> moves;
   for (const std::string& line : kt::itest::lines(robot.cli({"journal"}).out))
@@ -102,7 +103,7 @@ TEST(ContentServerPeer, BadArgumentsAreRefusedAndTheAddressIsPrinted) {
                                                     "of 32 characters; this one has 33"},
       {"--session", blank, "--session " + blank + ": the robot drops the blanks around"}};
   for (const auto& c : cases) {
-    Result r = harness.run({server, c[0], c[1]}, {}, 10);
+    Result r = harness.run({server, c[0], c[1]});
     EXPECT_TRUE(r.status == 64 && r.err.find("ktcontentserver: " + c[2]) == 0 &&
                 contains(r.err, "\nusage: ktcontentserver ") && r.out.empty())
         << r.status << r.err;
@@ -110,7 +111,9 @@ TEST(ContentServerPeer, BadArgumentsAreRefusedAndTheAddressIsPrinted) {
   kt::itest::Process listening({server, "--user", "u", "--session", ContentPeer::kSession,
                                 "--port", "65535"},
                                harness.root + "/server.out", harness.root + "/server.err");
-  listening.waitFor([&] { return contains(listening.out(), "ready\n"); }, 10);
+  ASSERT_TRUE(listening.waitFor([&] { return contains(listening.out(), "ready\n"); },
+                                kt::itest::patience()))
+      << listening.out() << listening.err();
   EXPECT_EQ("listening on 127.0.0.1 port 65535\nready\n", listening.out()) << listening.err();
 }
 
@@ -128,21 +131,22 @@ TEST(ContentServerPeer, WarnsOfNoRukoConfAndStopsOnEitherSignalFromAScript) {
         {"/bin/sh", "-c", "trap '' INT; exec \"$0\" \"$@\"", RobotHarness::bin("ktcontentserver"),
          "--folder", harness.root, "--user", "u", "--session", ContentPeer::kSession},
         harness.root + "/server.out", harness.root + "/server.err");
-    ASSERT_TRUE(server.waitFor([&] { return contains(server.out(), "ready\n"); }, 30))
+    ASSERT_TRUE(server.waitFor([&] { return contains(server.out(), "ready\n"); },
+                               kt::itest::patience()))
         << server.err();
     // Said before "ready": it is there once "ready" is.
     EXPECT_EQ(!c.first, contains(server.err(), "ktcontentserver: warning: " + harness.root +
                                                    "/ruko.conf: No such file or directory; a "
                                                    "robot asks for it first")) << server.err();
     server.signal(c.second);
-    EXPECT_EQ(0, server.wait(30));
+    EXPECT_EQ(0, server.wait(kt::itest::patience()));
     EXPECT_TRUE(contains(server.out(), "ready\nktcontentserver: stopped\n")) << server.out();
   }
 }
 
 // What a user needs to serve content by hand is in the peer's own help.
 TEST(ContentServerPeer, HelpTellsHowTheRobotReachesIt) {
-  Result help = RobotHarness().run({RobotHarness::bin("ktcontentserver"), "--help"}, {}, 20);
+  Result help = RobotHarness().run({RobotHarness::bin("ktcontentserver"), "--help"});
   EXPECT_EQ(0, help.status);
   for (const char* needed : {"KT_CONTENT_SERVER", "5591", "32 characters"})
     EXPECT_TRUE(contains(help.out, needed)) << needed << "\n" << help.out;

@@ -31,6 +31,7 @@ namespace itest {
 inline double now() { return kt::test::seconds(); }
 
 using kt::test::eventually;
+using kt::test::patience;
 
 inline std::string readFile(const std::string& path) {
   std::ifstream in(path.c_str(), std::ios::binary);
@@ -147,8 +148,8 @@ public:
   ~RobotHarness() {
     if (fRobot && fRobot->running()) {
       fRobot->signal(SIGTERM);
-      if (fRobot->wait(20) < 0) fRobot->signal(SIGKILL);
-      fRobot->wait(5);
+      if (fRobot->wait(patience()) < 0) fRobot->signal(SIGKILL);
+      fRobot->wait(patience());
     }
     fRobot.reset();
     kt::test::removeTree(root);
@@ -172,7 +173,7 @@ public:
     }
     argv.insert(argv.end(), options.begin(), options.end());
     fRobot.reset(new Process(argv, root + "/robot.out", root + "/robot.err"));
-    return fRobot->waitFor([this] { return contains(robotOut(), " ready on "); }, 20);
+    return fRobot->waitFor([this] { return contains(robotOut(), " ready on "); }, patience());
   }
 
   std::vector<std::string> cliArgs(const std::vector<std::string>& args) const {
@@ -181,16 +182,16 @@ public:
     return argv;
   }
 
-  // Runs a command line to its end (killed after the time given).
+  // Runs a command line to its end (killed after the time given: status -1).
   Result run(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
-             double seconds = 60) {
+             double seconds = patience()) {
     std::string base = root + "/run" + std::to_string(fRuns++);
     Process p(argv, base + ".out", base + ".err", env);
     int status = p.wait(seconds);
     return Result{status, p.out(), p.err()};
   }
 
-  Result cli(const std::vector<std::string>& args, double seconds = 60) {
+  Result cli(const std::vector<std::string>& args, double seconds = patience()) {
     return run(cliArgs(args), {}, seconds);
   }
 
@@ -204,12 +205,13 @@ public:
     std::vector<std::string> all = {"watch"};
     all.insert(all.end(), args.begin(), args.end());
     std::unique_ptr<Process> p = cliAsync(all);
-    EXPECT_TRUE(p->waitFor([&] { return contains(p->err(), "watching"); }, 20)) << p->err();
+    EXPECT_TRUE(p->waitFor([&] { return contains(p->err(), "watching"); }, patience()))
+        << p->err();
     return p;
   }
 
   // Signals the robot and returns its exit code (-1: still running).
-  int stop(int sig = SIGTERM, double seconds = 30) {
+  int stop(int sig = SIGTERM, double seconds = patience()) {
     fRobot->signal(sig);
     return fRobot->wait(seconds);
   }

@@ -60,7 +60,7 @@ TEST(SimNetGuard, DownEndsTheGuardButNotAnotherProcessGivenItsId) {
     int status;
     EXPECT_EQ(0, waitpid(other, &status, WNOHANG)) << "down signalled a process that is not the guard";
     if (!reused) {
-      EXPECT_TRUE(kt::test::eventually([&] { return startTime(guard) != started; }, 60))
+      EXPECT_TRUE(kt::test::eventually([&] { return startTime(guard) != started; }, kt::test::patience()))
           << "the guard outlived its network";
     }
     kill(other, SIGKILL);

@@ -69,11 +69,12 @@ protected:
       call(i, {"KTVesper.setRobotNumber", expected});
       touches.push_back(robots[i]->cliAsync({"raise", "FrontTactilTouched", "1.0"}));
     }
-    for (auto& t : touches) EXPECT_EQ(0, t->wait(120)) << t->err();
+    for (auto& t : touches) EXPECT_EQ(0, t->wait(kt::itest::patience())) << t->err();
   }
 
   bool logged(size_t robot, const std::string& part) {
-    return kt::itest::eventually([&] { return contains(robots[robot]->tailLog(), part); }, 60);
+    return kt::itest::eventually([&] { return contains(robots[robot]->tailLog(), part); },
+                                 kt::itest::patience());
   }
 
   // What robot's memory holds under key ("" when nothing).
@@ -112,11 +113,11 @@ TEST_F(VesperPeers, ARobotOnTwoInterfacesIsFoundAndOnlyWholeSignalsReachIt) {
   // A value with a NUL is not sent; the next signal is the first to come.
   call(0, {"KTVesper.initTelepathy"});
   std::unique_ptr<Process> watch =
-      robots[1]->watch({"telepathy_from_*", "--count", "1", "--timeout", "60"});
+      robots[1]->watch({"telepathy_from_*", "--count", "1", "--timeout", std::to_string(static_cast<int>(kt::itest::patience()))});
   EXPECT_EQ(0, robots[0]->cli({"raise", "telepathy_to_robotb", "\"cut\\u0000short\""}).status);
   EXPECT_TRUE(logged(0, "送付する値にNUL文字があります： 中止"));
   EXPECT_EQ(0, robots[0]->cli({"raise", "telepathy_to_robotb", "hello"}).status);
-  EXPECT_EQ(0, watch->wait(60)) << watch->err();
+  EXPECT_EQ(0, watch->wait(kt::itest::patience())) << watch->err();
   EXPECT_EQ("telepathy_from_198.18.0.1\t\"ktvesper:hello\\r\\n\"\n", watch->out());
   EXPECT_TRUE(stopAll());
 }
@@ -141,9 +142,9 @@ TEST_F(VesperPeers, SilentConnectionsFromFortyAddressesDoNotKeepARobotsSignalOut
 
   call(0, {"KTVesper.initTelepathy"});
   std::unique_ptr<Process> watch =
-      robots[1]->watch({"telepathy_from_*", "--count", "1", "--timeout", "60"});
+      robots[1]->watch({"telepathy_from_*", "--count", "1", "--timeout", std::to_string(static_cast<int>(kt::itest::patience()))});
   EXPECT_EQ(0, robots[0]->cli({"raise", "telepathy_to_robotb", "hello"}).status);
-  EXPECT_EQ(0, watch->wait(60)) << watch->err();
+  EXPECT_EQ(0, watch->wait(kt::itest::patience())) << watch->err();
   EXPECT_EQ("telepathy_from_198.18.0.1\t\"ktvesper:hello\\r\\n\"\n", watch->out());
   for (int s : held) close(s);
   EXPECT_TRUE(stopAll());
@@ -195,7 +196,7 @@ TEST_F(VesperPeers, AHostThatAnnouncesARobotsNameNeverReceivesItsSignal) {
                         "robotb 送信元 = " + host + ", " + simnet.address("robotb")));
   for (size_t i = 2; i < robots.size(); ++i)
     touches.push_back(robots[i]->cliAsync({"raise", "FrontTactilTouched", "1.0"}));
-  for (auto& t : touches) EXPECT_EQ(0, t->wait(120)) << t->err();
+  for (auto& t : touches) EXPECT_EQ(0, t->wait(kt::itest::patience())) << t->err();
   EXPECT_EQ((std::vector<std::string>{"robota", "robotc", "robotd"}), found(0));
 
   call(0, {"KTVesper.initTelepathy"});

@@ -52,7 +52,7 @@ protected:
   // Stops every robot; true when nothing is left running on the network.
   bool stopAll() {
     for (auto& r : robots) EXPECT_EQ(0, r->stop()) << r->robotErr();
-    return kt::itest::eventually([&] { return simnet.pids().empty(); }, 60);
+    return kt::itest::eventually([&] { return simnet.pids().empty(); }, kt::itest::patience());
   }
 
   kt::test::SimNet simnet;

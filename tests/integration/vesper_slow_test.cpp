@@ -26,7 +26,7 @@ TEST_F(VesperRobots, FiftyRobotsFillEveryTableAndOneSignalsAllTheOthers) {
     call(i, {"KTVesper.setRobotNumber", "50"});
     running.push_back(robots[i]->cliAsync({"raise", "FrontTactilTouched", "1.0"}));
   }
-  for (auto& p : running) EXPECT_EQ(0, p->wait(180)) << p->err();
+  for (auto& p : running) EXPECT_EQ(0, p->wait(3 * kt::itest::patience())) << p->err();
   for (size_t i = 0; i < robots.size(); ++i) EXPECT_EQ(names, found(i)) << names[i];
 
   // robot01 connects to every robot (itself too: fifty, the limit) and
@@ -36,7 +36,7 @@ TEST_F(VesperRobots, FiftyRobotsFillEveryTableAndOneSignalsAllTheOthers) {
   running.clear();
   for (size_t i = 1; i < robots.size(); ++i)
     running.push_back(robots[0]->cliAsync({"raise", "telepathy_to_" + names[i], "hello"}));
-  for (auto& p : running) EXPECT_EQ(0, p->wait(120)) << p->err();
+  for (auto& p : running) EXPECT_EQ(0, p->wait(kt::itest::patience())) << p->err();
   const std::string from = "telepathy_from_" + simnet.address(names[0]);
   for (size_t i = 1; i < robots.size(); ++i)
     EXPECT_TRUE(kt::itest::eventually(
@@ -52,9 +52,10 @@ TEST_F(VesperRobots, ASearchThatNobodyAnswersEndsAfterSixtySeconds) {
   std::unique_ptr<Process> touch = robots[0]->cliAsync({"raise", "FrontTactilTouched", "1.0"});
   // Six packets five seconds apart: the sender is done after about 30 s.
   const std::string sent = "robota says: 自己情報の送信をすべて終了しました。\n";
-  ASSERT_TRUE(robots[0]->robot().waitFor([&] { return contains(robots[0]->robotOut(), sent); }, 120));
+  ASSERT_TRUE(robots[0]->robot().waitFor([&] { return contains(robots[0]->robotOut(), sent); },
+                                         30 + kt::itest::patience()));
   EXPECT_GE(kt::itest::now() - start, 29.0);
-  EXPECT_EQ(0, touch->wait(120)) << touch->err();
+  EXPECT_EQ(0, touch->wait(60 + kt::itest::patience())) << touch->err();
   // Not before its bound; how long after it is the machine's business.
   EXPECT_GE(kt::itest::now() - start, 59.0);
   EXPECT_TRUE(contains(robots[0]->robotOut(), "robota says: ロボット情報の受信を終了しました。\n"));

@@ -48,7 +48,7 @@ TEST_F(VesperRobots, ThreeRobotsFindEachOtherAndExchangeSignals) {
     call(i, {"KTVesper.setRobotNumber", "3"});
     touches.push_back(robots[i]->cliAsync({"raise", "FrontTactilTouched", "1.0"}));
   }
-  for (auto& t : touches) EXPECT_EQ(0, t->wait(120)) << t->err();
+  for (auto& t : touches) EXPECT_EQ(0, t->wait(kt::itest::patience())) << t->err();
   for (size_t i = 0; i < robots.size(); ++i) {
     EXPECT_EQ((std::vector<std::string>{"robota", "robotb", "robotc"}), found(i)) << i;
     EXPECT_TRUE(contains(robots[i]->robotOut(), "says: 自己情報の送信をすべて終了しました。"));
@@ -57,9 +57,9 @@ TEST_F(VesperRobots, ThreeRobotsFindEachOtherAndExchangeSignals) {
   // robota signals robotb, which raises it as coming from robota's address.
   call(0, {"KTVesper.initTelepathy"});
   std::unique_ptr<Process> watch =
-      robots[1]->watch({"telepathy_from_*", "--count", "1", "--timeout", "60"});
+      robots[1]->watch({"telepathy_from_*", "--count", "1", "--timeout", std::to_string(static_cast<int>(kt::itest::patience()))});
   EXPECT_EQ(0, robots[0]->cli({"raise", "telepathy_to_robotb", "hello"}).status);
-  EXPECT_EQ(0, watch->wait(60)) << watch->err();
+  EXPECT_EQ(0, watch->wait(kt::itest::patience())) << watch->err();
   EXPECT_EQ("telepathy_from_" + simnet.address("robota") + "\t\"ktvesper:hello\\r\\n\"\n",
             watch->out());
 
@@ -70,7 +70,7 @@ TEST_F(VesperRobots, ThreeRobotsFindEachOtherAndExchangeSignals) {
         return contains(robots[1]->robotOut(),
                         "robotb says: robotaさんからテレパシーを受けとりました。わたしは、robotbです。\n");
       },
-      60))
+      kt::itest::patience()))
       << robots[1]->robotOut();
 
   EXPECT_TRUE(stopAll());
@@ -88,7 +88,7 @@ TEST_F(VesperRobots, ARobotKilledAndStartedAgainAtOnceServesItsPort) {
     ASSERT_TRUE(robots[0]->start({"--name", "robota", "--load", RobotHarness::library("ktvesper")}))
         << robots[0]->robotErr();
     EXPECT_TRUE(kt::itest::eventually(
-        [&] { return contains(robots[0]->tailLog(), "ロボットテレパシー  >> Server Start..."); }, 60))
+        [&] { return contains(robots[0]->tailLog(), "ロボットテレパシー  >> Server Start..."); }, kt::itest::patience()))
         << run;
     EXPECT_FALSE(contains(robots[0]->tailLog(), "server: can't bind local address.")) << run;
   }

@@ -119,7 +119,7 @@ protected:
     server = fork();
     if (server == 0) _exit(simnet.enter("robotc") && net->initServer() ? 0 : 1);
     ASSERT_TRUE(kt::test::eventually(
-        [&] { return kt::test::portInUse("tcp", KTTelpnet::kTelepathyPort, server); }, 60));
+        [&] { return kt::test::portInUse("tcp", KTTelpnet::kTelepathyPort, server); }, kt::test::patience()));
     search({"robotb", "robotc"});
   }
 
@@ -128,7 +128,7 @@ protected:
   void search(const std::vector<std::string>& robots) {
     std::thread receiving([&] { net->recvRobotInfo(static_cast<int>(robots.size())); });
     EXPECT_TRUE(kt::test::eventually(
-        [] { return kt::test::portInUse("udp", KTTelpnet::kDiscoveryPort); }, 60));
+        [] { return kt::test::portInUse("udp", KTTelpnet::kDiscoveryPort); }, kt::test::patience()));
     for (const std::string& r : robots)
       std::thread([&] {
         if (simnet.enter(r))
@@ -198,7 +198,7 @@ TEST_F(TelepathyClientTest, ASignalReachesTheRobotThatServesOncePerConnection) {
   EXPECT_EQ(std::vector<unsigned int>{1}, sleeps.calls());
   EXPECT_TRUE(logged(qi::LogLevel_Info, "次のコマンドを送付します。 send_buf = ktvesper:hello\r\n"));
   // robotc raised it on its robot (here the same one), once it had answered.
-  EXPECT_TRUE(kt::test::eventually([&] { return fromRobota() == "ktvesper:hello\r\n"; }, 60));
+  EXPECT_TRUE(kt::test::eventually([&] { return fromRobota() == "ktvesper:hello\r\n"; }, kt::test::patience()));
   EXPECT_FALSE(net->sendSignal(robotc, "again"));
   EXPECT_TRUE(logged(qi::LogLevel_Warning, "コマンド送付に失敗： 中止 = この接続の信号はもう送られました"));
 
@@ -214,7 +214,7 @@ TEST_F(TelepathyClientTest, ASignalReachesTheRobotThatServesOncePerConnection) {
   EXPECT_FALSE(net->sendSignal(robotc, std::string("hel\0lo", 6)));
   EXPECT_TRUE(logged(qi::LogLevel_Warning, "送付する値にNUL文字があります： 中止"));
   EXPECT_TRUE(net->sendSignal(robotc, "car\rriage"));
-  EXPECT_TRUE(kt::test::eventually([&] { return fromRobota() == "ktvesper:car\rriage\r\n"; }, 60))
+  EXPECT_TRUE(kt::test::eventually([&] { return fromRobota() == "ktvesper:car\rriage\r\n"; }, kt::test::patience()))
       << fromRobota();
 
   // The pause before the reply is read is a real second.
@@ -280,7 +280,7 @@ TEST_F(TelepathyClientTest, OneSignalAConnectionEvenFromTwoThreadsAtOnce) {
   EXPECT_TRUE(first);
   EXPECT_FALSE(second);
   EXPECT_TRUE(logged(qi::LogLevel_Warning, "コマンド送付に失敗： 中止 = この接続の信号はもう送られました"));
-  EXPECT_TRUE(kt::test::eventually([&] { return fromRobota() == "ktvesper:first\r\n"; }, 60));
+  EXPECT_TRUE(kt::test::eventually([&] { return fromRobota() == "ktvesper:first\r\n"; }, kt::test::patience()));
 }
 
 TEST_F(TelepathyClientTest, ASignalReachesOnlyTheRobotItNamesWhileSearchesRewriteTheTable) {
@@ -290,7 +290,7 @@ TEST_F(TelepathyClientTest, ASignalReachesOnlyTheRobotItNamesWhileSearchesRewrit
   robotbPlayed.holdGreetings(true);
   bool made = false;
   std::thread connecting([&] { made = net->initClient(robotb); });
-  EXPECT_TRUE(kt::test::eventually([&] { return robotbPlayed.accepted() == 1; }, 60));
+  EXPECT_TRUE(kt::test::eventually([&] { return robotbPlayed.accepted() == 1; }, kt::test::patience()));
   search({"robotc", "robotb"});
   robotbPlayed.holdGreetings(false);
   connecting.join();
@@ -298,10 +298,10 @@ TEST_F(TelepathyClientTest, ASignalReachesOnlyTheRobotItNamesWhileSearchesRewrit
   ASSERT_TRUE(net->initClient(robotc));
   EXPECT_TRUE(net->sendSignal(robotc, "for-robotc"));
   EXPECT_TRUE(net->sendSignal(robotb, "for-robotb"));
-  EXPECT_TRUE(kt::test::eventually([&] { return fromRobota() == "ktvesper:for-robotc\r\n"; }, 60));
+  EXPECT_TRUE(kt::test::eventually([&] { return fromRobota() == "ktvesper:for-robotc\r\n"; }, kt::test::patience()));
   EXPECT_TRUE(kt::test::eventually(
       [&] { return robotbPlayed.lines() == std::vector<std::string>{"ktvesper:for-robotb\r\n"}; },
-      60));
+      kt::test::patience()));
 
   // Lists, connections, signals and disconnections while searches rewrite
   // the table: every signal that goes reaches the robot it names.

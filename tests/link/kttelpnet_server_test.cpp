@@ -56,7 +56,7 @@ std::string drain(int s) {
   char chunk[1024];
   ssize_t n;
   struct pollfd p = {s, POLLIN, 0};
-  while (poll(&p, 1, 60000) == 1 && (n = read(s, chunk, sizeof chunk)) > 0)
+  while (poll(&p, 1, static_cast<int>(kt::test::patience() * 1000)) == 1 && (n = read(s, chunk, sizeof chunk)) > 0)
     got.append(chunk, static_cast<size_t>(n));
   return got;
 }
@@ -70,7 +70,7 @@ protected:
     server = fork();
     if (server == 0) _exit(net->initServer() ? 0 : 1);
     ASSERT_TRUE(kt::test::eventually(
-        [] { return kt::test::portInUse("tcp", KTTelpnet::kTelepathyPort); }, 60));
+        [] { return kt::test::portInUse("tcp", KTTelpnet::kTelepathyPort); }, kt::test::patience()));
   }
 
   void TearDown() override {
@@ -141,7 +141,7 @@ TEST_F(TelepathyServerTest, WhatIsNotAWholeSignalLineGetsTheGreetingOnly) {
 TEST_F(TelepathyServerTest, AConnectionWaitsForItsSignalAsLongAsItStaysOpen) {
   int s = dial();
   struct pollfd p = {s, POLLIN, 0};
-  ASSERT_EQ(1, poll(&p, 1, 60000));
+  ASSERT_EQ(1, poll(&p, 1, static_cast<int>(kt::test::patience() * 1000)));
   char greeting[64];
   ASSERT_EQ(static_cast<ssize_t>(kGreeting.size()), read(s, greeting, sizeof greeting));
   // Silent for several read time-outs: still open.
@@ -149,7 +149,7 @@ TEST_F(TelepathyServerTest, AConnectionWaitsForItsSignalAsLongAsItStaysOpen) {
   send(s, "ktvesper:late\r\n", 15, MSG_NOSIGNAL);
   EXPECT_EQ(kPrefix + "ktvesper:late\r\n\r\n", drain(s));
   close(s);
-  EXPECT_TRUE(kt::test::eventually([&] { return raised(); }, 60));
+  EXPECT_TRUE(kt::test::eventually([&] { return raised(); }, kt::test::patience()));
 }
 
 TEST_F(TelepathyServerTest, NoSetOfPeersLocksARobotOutAndEachKindOfClosingIsSaidWithACount) {
@@ -160,29 +160,29 @@ TEST_F(TelepathyServerTest, NoSetOfPeersLocksARobotOutAndEachKindOfClosingIsSaid
   // One peer keeps its newest connections only.
   std::vector<int> held;
   for (int i = 0; i < share + 2; ++i) held.push_back(dial("127.0.0.2"));
-  EXPECT_TRUE(kt::test::eventually([&] { return countIn("/proc", server) == share; }, 60));
+  EXPECT_TRUE(kt::test::eventually([&] { return countIn("/proc", server) == share; }, kt::test::patience()));
   // Single connections from many addresses fill the rest.
   std::vector<int> singles;
   for (int i = 1; i <= KTTelepathyServer::kMaxConnections - share; ++i)
     singles.push_back(dial(("127.0.2." + std::to_string(i)).c_str()));
   EXPECT_TRUE(kt::test::eventually(
-      [&] { return countIn("/proc", server) == KTTelepathyServer::kMaxConnections; }, 60));
+      [&] { return countIn("/proc", server) == KTTelepathyServer::kMaxConnections; }, kt::test::patience()));
 
   // At the total, a robot still gets in: the peer with the most gives way,
   // never one that waits with its single connection.
   EXPECT_EQ(kGreeting + kPrefix + "ktvesper:real\r\n\r\n", exchange("ktvesper:real\r\n"));
-  EXPECT_TRUE(kt::test::eventually([&] { return raised(); }, 60));
+  EXPECT_TRUE(kt::test::eventually([&] { return raised(); }, kt::test::patience()));
   for (int s : singles) {
     char greeting[64];
     EXPECT_EQ(static_cast<ssize_t>(kGreeting.size()), read(s, greeting, sizeof greeting));
     EXPECT_EQ(-1, recv(s, greeting, sizeof greeting, MSG_DONTWAIT)) << "a single connection was closed";
   }
-  EXPECT_TRUE(kt::test::eventually([&] { return lines("件数 = ") == 2; }, 60));
+  EXPECT_TRUE(kt::test::eventually([&] { return lines("件数 = ") == 2; }, kt::test::patience()));
   EXPECT_EQ(1, lines("同じ相手からのテレパシー接続が多すぎるので、古い接続を閉じました。 相手 = 127.0.0.2 件数 = 1"));
   EXPECT_EQ(1, lines("テレパシー接続数が上限[150]に達しているので、接続の多い相手の古い接続を閉じました。 相手 = 127.0.0.2 件数 = 1"));
   for (int s : held) close(s);
   for (int s : singles) close(s);
-  EXPECT_TRUE(kt::test::eventually([&] { return countIn("/proc", server) == 0; }, 60));
+  EXPECT_TRUE(kt::test::eventually([&] { return countIn("/proc", server) == 0; }, kt::test::patience()));
 }
 
 TEST_F(TelepathyServerTest, ATestSignalIsSpokenWithTheSendersAddressAndAFailureEndsCleanly) {
@@ -202,7 +202,7 @@ TEST_F(TelepathyServerTest, HundredsOfConnectionsLeaveNoZombieAndNoDescriptor) {
   int before = countIn(fds);
   exchange("", kHangUp);
   for (int i = 0; i < 200; ++i) ASSERT_EQ(kGreeting, exchange("nothing\r\n")) << i;
-  EXPECT_TRUE(kt::test::eventually([&] { return countIn("/proc", server) == 0; }, 60));
+  EXPECT_TRUE(kt::test::eventually([&] { return countIn("/proc", server) == 0; }, kt::test::patience()));
   EXPECT_EQ(before, countIn(fds));
   EXPECT_EQ(0, kill(server, 0));  // still serving
 }

@@ -44,7 +44,7 @@ protected:
     AL::ALModule::createModule<KTVesper>(broker, "KTVesper");
     vesper.reset(new AL::ALProxy(broker, "KTVesper", 0, 0));
     ASSERT_TRUE(kt::test::eventually(
-        [] { return kt::test::portInUse("tcp", KTTelpnet::kTelepathyPort); }, 60));
+        [] { return kt::test::portInUse("tcp", KTTelpnet::kTelepathyPort); }, kt::test::patience()));
   }
 
   void touch(const AL::ALValue& value) { robot.memory().raiseEvent("FrontTactilTouched", value); }
@@ -98,7 +98,7 @@ TEST_F(VesperTest, ATouchWithZeroOnlyLogsAndTheNumberIsReadAsAtoiDoes) {
 
 TEST_F(VesperTest, ASearchIsRefusedWhileAnotherRuns) {
   std::thread first([&] { touch(1.0f); });
-  ASSERT_TRUE(kt::test::eventually([&] { return logged("ループスタート loop No. = 1"); }, 60));
+  ASSERT_TRUE(kt::test::eventually([&] { return logged("ループスタート loop No. = 1"); }, kt::test::patience()));
   vesper->callVoid("searchRobots", std::string("FrontTactilTouched"), 1, std::string("KTVesper"));
   EXPECT_TRUE(logged("ロボットを探索中なので、新しい探索は開始しません。"));
   // The first search goes on and ends on its two robots.
@@ -152,7 +152,7 @@ TEST_F(VesperTest, ASignalGoesToTheRobotNamedAfterTheFirstTo) {
   robot.memory().raiseEvent("telepathy_to_robot_to_x", "hello");
   EXPECT_TRUE(logged("sendTo robot [ robot_to_x ] value = \"hello\""));
   EXPECT_TRUE(kt::test::eventually(
-      [&] { return robot.memory().hasData("telepathy_from_127.0.0.1"); }, 60));
+      [&] { return robot.memory().hasData("telepathy_from_127.0.0.1"); }, kt::test::patience()));
   EXPECT_EQ(AL::ALValue("ktvesper:hello\r\n"), robot.memory().getData("telepathy_from_127.0.0.1"));
 
   // No "_to_": nobody to send to; a value that is no text is refused.
@@ -192,7 +192,7 @@ TEST_F(VesperTest, AConnectionStaysWithItsRobotAndDisconnectingUndoesExactlyWhat
   EXPECT_TRUE(logged("信号を送付します。 robot socket = -1"));
   robot.memory().raiseEvent("telepathy_to_robotb", "hello");
   EXPECT_TRUE(kt::test::eventually(
-      [&] { return robot.memory().hasData("telepathy_from_127.0.0.1"); }, 60));
+      [&] { return robot.memory().hasData("telepathy_from_127.0.0.1"); }, kt::test::patience()));
 
   robot.world().clearJournal();
   vesper->callVoid("disconnectAllRobots");
@@ -254,7 +254,7 @@ TEST_F(VesperLoadTest, AServerThatCannotServeItsPortEndsAndIsReapedWithAWarning)
           return log.has(qi::LogLevel_Warning, "ktvesper",
                          "テレパシーサーバーが終了しました。他のロボットからの信号は受け取れません。");
         },
-        60));
+        kt::test::patience()));
     EXPECT_EQ(-1, waitpid(-1, nullptr, WNOHANG));
     EXPECT_EQ(ECHILD, errno);
     // It said why once, and did not go on.
@@ -281,7 +281,7 @@ TEST_F(VesperLoadTest, AServerForkedWhereSignalsAreBlockedStillEndsWithItsModule
   ASSERT_GT(server, 0);
   // Serving, it has set its signals.
   ASSERT_TRUE(kt::test::eventually(
-      [] { return kt::test::portInUse("tcp", KTTelpnet::kTelepathyPort); }, 60));
+      [] { return kt::test::portInUse("tcp", KTTelpnet::kTelepathyPort); }, kt::test::patience()));
   std::string line, mask;
   for (std::ifstream status("/proc/" + std::to_string(server) + "/status"); std::getline(status, line);)
     if (line.rfind("SigBlk:", 0) == 0) mask = line.substr(line.find_first_not_of(" \t", 7));

@@ -101,7 +101,7 @@ protected:
   // order, then waits for it to end.
   void searchWith(const std::function<void()>& search, const std::vector<std::string>& datagrams) {
     std::thread t(search);
-    bool listening = eventually([] { return portInUse("udp", KTTelpnet::kDiscoveryPort); }, 60);
+    bool listening = eventually([] { return portInUse("udp", KTTelpnet::kDiscoveryPort); }, kt::test::patience());
     if (listening) sendDatagrams(datagrams);
     t.join();
     EXPECT_TRUE(listening) << "the search never bound the discovery port";

@@ -84,12 +84,13 @@ protected:
   }
 
   // A deadlock would hang the whole run; report it and stop instead.
-  void withinSeconds(int seconds, const std::function<void()>& f) {
+  void returns(const std::function<void()>& f) {
     std::packaged_task<void()> task(f);
     std::future<void> done = task.get_future();
     std::thread runner(std::move(task));
-    if (done.wait_for(std::chrono::seconds(seconds)) != std::future_status::ready) {
-      fprintf(stderr, "event delivery did not return within %d s: deadlock\n", seconds);
+    if (done.wait_for(std::chrono::duration<double>(kt::test::patience())) !=
+        std::future_status::ready) {
+      fprintf(stderr, "event delivery did not return: deadlock\n");
       _exit(1);
     }
     runner.join();
@@ -141,7 +142,7 @@ TEST_F(MemoryTest, CallbackUnsubscribingAnotherDuringDelivery) {
     AL::ALMemoryProxy(broker).unsubscribeToEvent(key, "Second");
   };
 
-  withinSeconds(10, [this] { memory.raiseEvent("ev", 1); });
+  returns([this] { memory.raiseEvent("ev", 1); });
   EXPECT_EQ(std::vector<std::string>({"First"}), modulesCalled("ev"));
 
   first->action = nullptr;
@@ -248,7 +249,7 @@ TEST_F(MemoryTest, CallbackRaisingAnotherEventIsDeliveredWithinIt) {
     seenInside.push_back(m.getData("inner").toString());
   };
 
-  withinSeconds(10, [this] { memory.raiseEvent("outer", 1); });
+  returns([this] { memory.raiseEvent("outer", 1); });
 
   std::vector<Delivery> got = record.all();
   ASSERT_EQ(3u, got.size());
@@ -272,15 +273,16 @@ TEST_F(MemoryTest, ARaiseWhileAnObserverIsBusyIsObservedAfterIt) {
   int id = robot.memory().addObserver([&](const std::string& key, const AL::ALValue&) {
     if (key == "first") {
       held.set_value();
-      released.wait_for(std::chrono::seconds(10));
+      released.wait_for(std::chrono::duration<double>(kt::test::patience()));
     }
     seen.push_back(key);
   });
   std::thread first([this] { robot.memory().raiseEvent("first", 1); });
-  EXPECT_EQ(std::future_status::ready, isHeld.wait_for(std::chrono::seconds(10)));
+  const std::chrono::duration<double> patience(kt::test::patience());
+  EXPECT_EQ(std::future_status::ready, isHeld.wait_for(patience));
   std::future<void> second =
       std::async(std::launch::async, [this] { robot.memory().raiseEvent("second", 2); });
-  EXPECT_EQ(std::future_status::ready, second.wait_for(std::chrono::seconds(10)));
+  EXPECT_EQ(std::future_status::ready, second.wait_for(patience));
   release.set_value();
   first.join();
   robot.memory().removeObserver(id);

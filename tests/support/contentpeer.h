@@ -72,7 +72,7 @@ public:
     }
     close(out[1]);
     std::string said;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(patience());
     while (said.find("ready\n") == std::string::npos &&
            std::chrono::steady_clock::now() < deadline) {
       pollfd p{out[0], POLLIN, 0};

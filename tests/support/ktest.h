@@ -92,6 +92,11 @@ inline const char* sanitizer() {
 #endif
 }
 
+// Seconds a test waits for what should come before calling it a hang: a
+// minute, three under a sanitizer. Only a guard against a hang, never what
+// the test expects, so that a slow or busy machine fails nothing.
+inline double patience() { return *sanitizer() ? 180 : 60; }
+
 // Polls cond every 10 ms until it holds or the seconds have passed.
 bool eventually(const std::function<bool()>& cond, double seconds);
 

@@ -156,8 +156,8 @@ TEST_F(KTOrrinTest, ConcurrentCallersNeitherRepeatNorLoseLines) {
     total += n;
     root.write(next, written);
     ASSERT_EQ(0, ::rename(root.at(next).c_str(), root.at(kTail).c_str()));
-    std::chrono::steady_clock::time_point deadline =
-        std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::duration<double>(kt::test::patience());
     while (received < total && !timedOut) {
       std::this_thread::yield();
       timedOut = std::chrono::steady_clock::now() > deadline;
