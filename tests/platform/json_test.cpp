@@ -17,6 +17,12 @@ std::atomic<size_t> gAllocated(0);
 
 }  // namespace
 
+// This pair allocates with malloc itself: gcc, which knows operator new,
+// would take the free below for a mismatch.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
 void* operator new(size_t n) {
   if (gCounting) gAllocated += n;
   void* p = std::malloc(n ? n : 1);
@@ -25,6 +31,9 @@ void* operator new(size_t n) {
 }
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete(void* p, size_t) noexcept { std::free(p); }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 namespace {
 
