@@ -105,7 +105,7 @@ TEST(SimNetDown, ProcessesAreAskedToStopBeforeTheyAreKilled) {
   // Their traps are set once they have touched their files.
   ASSERT_TRUE(kt::test::eventually([&] {
     return access((said + ".0").c_str(), F_OK) == 0 && access((said + ".1").c_str(), F_OK) == 0;
-  }, 20));
+  }, kt::test::patience()));
   net.down();
 
   int status = 0;

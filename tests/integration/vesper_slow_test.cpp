@@ -40,7 +40,7 @@ TEST_F(VesperRobots, FiftyRobotsFillEveryTableAndOneSignalsAllTheOthers) {
   const std::string from = "telepathy_from_" + simnet.address(names[0]);
   for (size_t i = 1; i < robots.size(); ++i)
     EXPECT_TRUE(kt::itest::eventually(
-        [&] { return robots[i]->cli({"get", from}).out == "ktvesper:hello\r\n\n"; }, 10))
+        [&] { return robots[i]->cli({"get", from}).out == "ktvesper:hello\r\n\n"; }, kt::itest::patience()))
         << names[i] << ": " << robots[i]->cli({"get", from}).out;
   EXPECT_TRUE(stopAll());
 }
