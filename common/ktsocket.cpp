@@ -56,7 +56,7 @@ void KTSocket::warn(const char* text) {
   qi::log::LogStream(qi::LogLevel_Warning, __FILE__, __FUNCTION__, __LINE__, category) << text;
 }
 
-int KTSocket::socket_open(const char* host, int port) {
+int KTSocket::socket_open(const char* host, int port, const char* local) {
   bool byName = false;
   for (const char* c = host; *c; ++c) {
     if (std::isalpha(static_cast<unsigned char>(*c))) {
@@ -100,6 +100,12 @@ int KTSocket::socket_open(const char* host, int port) {
     perror("socket");
     return -1;
   }
+
+  struct sockaddr_in from;
+  std::memset(&from, 0, sizeof(from));
+  from.sin_family = AF_INET;
+  if (local && inet_pton(AF_INET, local, &from.sin_addr) == 1)
+    bind(s, reinterpret_cast<struct sockaddr*>(&from), sizeof(from));  // else any address
 
   // Connect without blocking so that an unreachable host gives up in time.
   int flags = fcntl(s, F_GETFL);

@@ -33,7 +33,9 @@ public:
 
   // A host with a letter in it is looked up by name, any other is read as a
   // dotted address. Returns a connected descriptor, or -1 with a warning.
-  int socket_open(const char* host, int port);
+  // With local, the connection leaves from that address of this machine
+  // where it still has it.
+  int socket_open(const char* host, int port, const char* local = 0);
 
   // Reads up to and including a newline into p (a kLineSize buffer) and
   // ends it with NUL; no byte after the newline is taken from the socket. A line of more than

@@ -77,8 +77,8 @@ public:
   }
 
   // Makes room for one more: the peer that holds the most gives its oldest
-  // up, so that a robot waiting with its one connection is the last to go.
-  // Among peers that hold as many, the oldest connection goes.
+  // up, so that a robot waiting with its one connection never goes while a
+  // peer holds more. Among peers that hold as many, the oldest goes.
   in_addr_t endOldestOfBusiest() {
     int chosen = 0, most = 0;
     for (int i = 0; i < used; ++i) {

@@ -278,10 +278,15 @@ KTRobot* KTTelpnet::findByName(const char* robotName) {
   return i < 0 ? 0 : robots[i];
 }
 
-KTRobot* KTTelpnet::findByAddress(const char* host) {
+int KTTelpnet::indexByAddress(const char* host) {
   for (int i = 0; i < recognized_robo_number; ++i)
-    if (std::strcmp(robots[i]->getIpaddress(), host) == 0) return robots[i];
-  return 0;
+    if (std::strcmp(robots[i]->getIpaddress(), host) == 0) return i;
+  return -1;
+}
+
+KTRobot* KTTelpnet::findByAddress(const char* host) {
+  int i = indexByAddress(host);
+  return i < 0 ? 0 : robots[i];
 }
 
 bool KTTelpnet::checkRobot(const char* robotName) {
@@ -446,7 +451,8 @@ void KTTelpnet::startSearch() {
   std::lock_guard<std::mutex> lock(tableMutex);
   recognized_robo_number = 0;
   heardSenders.clear();
-  contested.clear();
+  contestedNames.clear();
+  contestedAddresses.clear();
   // Every connection waits aside for its robot to be heard again.
   for (int i = 0; i < kMaxRobots; ++i) hold(robots[i]);
 }
@@ -480,17 +486,23 @@ bool KTTelpnet::firstWordFrom(const struct in_addr& sender) {
   return true;
 }
 
-void KTTelpnet::contest(int i, const char* sender) {
+void KTTelpnet::contest(int i, const char* sender, bool byName) {
   KTRobot* row = robots[i];
   char first[INET_ADDRSTRLEN] = "";
   struct in_addr from;
   from.s_addr = sources[i];
   inet_ntop(AF_INET, &from, first, sizeof first);
-  // Nothing tells which of the two is the robot of that name: a signal for
-  // it goes to neither.
-  KTWARN << "二つの送信元が同じ名前を知らせたので、どちらのロボットも登録しません。 robot = "
-         << row->getRobotName() << " 送信元 = " << first << ", " << sender;
-  if (contested.size() < kMaxHeardSenders) contested.push_back(row->getRobotName());
+  // Nothing tells which of the two is that robot: a signal for the name, or
+  // to the address, goes to neither.
+  std::vector<std::string>& refused = byName ? contestedNames : contestedAddresses;
+  if (byName)
+    KTWARN << "二つの送信元が同じ名前を知らせたので、どちらのロボットも登録しません。 robot = "
+           << row->getRobotName() << " 送信元 = " << first << ", " << sender;
+  else
+    KTWARN << "二つの送信元が同じアドレスを知らせたので、どちらのロボットも登録しません。 IP = "
+           << row->getIpaddress() << " 送信元 = " << first << ", " << sender;
+  if (refused.size() < kMaxHeardSenders)
+    refused.push_back(byName ? row->getRobotName() : row->getIpaddress());
   hold(row);
   // The rows after it move up, in their order.
   for (int k = i; k + 1 < recognized_robo_number; ++k) {
@@ -511,12 +523,14 @@ bool KTTelpnet::takeRobotInfo(char* text, const struct in_addr& from) {
   int n = split(text, ":", fields);
 
   std::lock_guard<std::mutex> lock(tableMutex);
-  // Only a robot's own announcement is taken: anyone on the network can
-  // send to this port. A robot may announce the address of another of its
-  // interfaces than the one its datagram left from; a sender gives one row.
+  // Only what reads as a robot's own announcement is taken: anyone on the
+  // network can send to this port. A robot may announce the address of
+  // another of its interfaces than the one its datagram left from; a sender
+  // gives one row, and a name or an address claimed by two senders is
+  // taken for neither.
   const char* why = 0;
   bool elsewhere = false;
-  int namesake = -1;
+  int namesake = -1, holder = -1;
   if (n < 3 || std::strcmp(fields[0], kProfileTag) != 0) {
     why = "ロボットの自己情報ではありません";
   } else if ((why = nameFault(fields[1])) != 0) {
@@ -524,13 +538,18 @@ bool KTTelpnet::takeRobotInfo(char* text, const struct in_addr& from) {
     why = "送信元のアドレスが使えません";
   } else if (std::strcmp(fields[2], sender) != 0 && !(elsewhere = usableElsewhere(fields[2]))) {
     why = "アドレスが送信元と違い、ロボットのアドレスとしても使えません";
-  } else if (std::find(contested.begin(), contested.end(), fields[1]) != contested.end()) {
+  } else if (std::find(contestedNames.begin(), contestedNames.end(), fields[1]) !=
+             contestedNames.end()) {
     why = "二つの送信元が同じ名前を知らせています";
+  } else if (std::find(contestedAddresses.begin(), contestedAddresses.end(), fields[2]) !=
+             contestedAddresses.end()) {
+    why = "二つの送信元が同じアドレスを知らせています";
   } else if ((namesake = indexByName(fields[1])) >= 0) {
     // The same robot again, or another sender that claims its name.
     if (sources[namesake] == from.s_addr) why = "同じ名前のロボットがもういます";
-  } else if (findByAddress(fields[2])) {
-    why = "同じアドレスのロボットがもういます";
+  } else if ((holder = indexByAddress(fields[2])) >= 0) {
+    // Or its address.
+    if (sources[holder] == from.s_addr) why = "同じアドレスのロボットがもういます";
   } else if (std::find(sources, sources + recognized_robo_number, from.s_addr) !=
              sources + recognized_robo_number) {
     why = "この送信元のロボットはもういます";
@@ -543,8 +562,8 @@ bool KTTelpnet::takeRobotInfo(char* text, const struct in_addr& from) {
     return false;
   }
   firstWordFrom(from);
-  if (namesake >= 0) {
-    contest(namesake, sender);
+  if (namesake >= 0 || holder >= 0) {
+    contest(namesake >= 0 ? namesake : holder, sender, namesake >= 0);
     return false;
   }
 
@@ -661,9 +680,11 @@ bool KTTelpnet::connectionLimitReached() {
 
 bool KTTelpnet::initClient(char* robotName) {
   char host[128] = "";
+  char own[KTRobot::kTextSize] = "";
   bool refused = false;
   {
     std::lock_guard<std::mutex> lock(tableMutex);
+    KTRobot::copyText(own, sizeof own, myprofile->getIpaddress());
     KTRobot* row = findByName(robotName);
     // An address cut to fit would dial another host.
     if (row && std::strlen(row->getIpaddress()) >= sizeof host) {
@@ -675,7 +696,12 @@ bool KTTelpnet::initClient(char* robotName) {
     if (!refused && connectionLimitReached()) return false;
   }
   // A robot without an address is not dialled at all.
-  int s = !refused && host[0] != '\0' ? socket_open(host, kTelepathyPort) : -1;
+  // From the address this robot announces, which its peers know it by,
+  // whichever interface the route takes.
+  int s = !refused && host[0] != '\0'
+              ? KTSocket(kCategory).socket_open(host, kTelepathyPort,
+                                                std::strcmp(own, "0.0.0.0") != 0 ? own : 0)
+              : -1;
   char recv_buf[kLineSize] = "";
   if (s >= 0) {
     // The connection waits, maybe for long, for the signal it is made for.

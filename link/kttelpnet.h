@@ -116,6 +116,7 @@ private:
   // What follows is for the caller that holds tableMutex.
   // Lookups of the known rows; -1 or 0 when none.
   int indexByName(const char* robotName);
+  int indexByAddress(const char* host);
   KTRobot* findByName(const char* robotName);
   KTRobot* findByAddress(const char* host);
   bool connectionLimitReached();
@@ -125,9 +126,9 @@ private:
   void closeAll();
   // Keeps a row's connection aside for the rest of the search.
   void hold(KTRobot* row);
-  // Takes the name of known row i for neither of the two senders that
-  // announced it: the row goes.
-  void contest(int i, const char* sender);
+  // Takes the name (or the address) of known row i for neither of the two
+  // senders that announced it: the row goes.
+  void contest(int i, const char* sender, bool byName);
   bool firstWordFrom(const struct in_addr& sender);
 
   int knownRobots();
@@ -153,8 +154,10 @@ private:
   std::vector<in_addr_t> heardSenders;
   // Where the datagram of each known row came from: one row a sender.
   in_addr_t sources[kMaxRobots];
-  // Names that two senders announced in the running search: neither's.
-  std::vector<std::string> contested;
+  // Names and addresses that two senders announced in the running search:
+  // neither's.
+  std::vector<std::string> contestedNames;
+  std::vector<std::string> contestedAddresses;
   // Connections that have carried their one signal, or are carrying it.
   std::vector<int> spent;
 };

@@ -1,7 +1,8 @@
 // Robots and other hosts on one simulated network, each robot a ktrobot
 // process driven by ktcli: a robot wired and wireless at once is found and
-// reached, no set of hosts keeps a robot's signal out, a host never gets a
-// signal by announcing a robot's name, and only whole signals go.
+// reached, silent connections from many addresses do not keep a robot's
+// signal out, a host never gets a signal by announcing a robot's name, and
+// only whole signals go.
 // ctest-timeout: 300
 #include <gtest/gtest.h>
 
@@ -86,13 +87,15 @@ protected:
 
 TEST_F(VesperPeers, ARobotOnTwoInterfacesIsFoundAndOnlyWholeSignalsReachIt) {
   KT_NEED_SIMNET(simnet, "robota", "robotb", "host");
-  // robotb is wired too, on the same network, and its default route is
-  // there: its datagrams leave from eth0's address, 198.18.1.2.
+  // robotb is wired too, on the same network, and prefers it, as a robot
+  // does: its datagrams and connections leave from eth0's 198.18.1.2.
   ip("", "link add eb type veth peer name eth0 netns " + simnet.name() + "-robotb");
   ip("", "link set eb master br0 up");
   ip("robotb", "addr add 198.18.1.2/15 dev eth0");
   ip("robotb", "link set eth0 up");
   ip("robotb", "route replace default dev eth0 src 198.18.1.2");
+  ip("robotb", "route del 198.18.0.0/15 dev wlan0");
+  ip("robotb", "route add 198.18.0.0/15 dev wlan0 src 198.18.0.2 metric 600");
   setenv("KT_SLEEP_SCALE", "0.1", 1);
   startRobots({"robota", "robotb"});
   searchAll("2");
@@ -119,6 +122,14 @@ TEST_F(VesperPeers, ARobotOnTwoInterfacesIsFoundAndOnlyWholeSignalsReachIt) {
   EXPECT_EQ(0, robots[0]->cli({"raise", "telepathy_to_robotb", "hello"}).status);
   EXPECT_EQ(0, watch->wait(kt::itest::patience())) << watch->err();
   EXPECT_EQ("telepathy_from_198.18.0.1\t\"ktvesper:hello\\r\\n\"\n", watch->out());
+
+  // robotb's own signals leave from the address it announced, so that they
+  // are known to come from it.
+  call(1, {"KTVesper.initTelepathy"});
+  watch = robots[0]->watch({"telepathy_from_*", "--count", "1"});
+  EXPECT_EQ(0, robots[1]->cli({"raise", "telepathy_to_robota", "back"}).status);
+  EXPECT_EQ(0, watch->wait(kt::itest::patience())) << watch->err();
+  EXPECT_EQ("telepathy_from_198.18.0.2\t\"ktvesper:back\\r\\n\"\n", watch->out());
   EXPECT_TRUE(stopAll());
 }
 

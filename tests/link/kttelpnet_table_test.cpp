@@ -105,40 +105,42 @@ TEST_F(TelpnetTest, OnlyARobotsOwnAnnouncementIsTakenOneRowASenderAndNoNameTwice
            "ktmyprofile:tab\tname:127.0.1.3",
            "ktmyprofile:" + std::string(KTRobot::kTextSize, 'n') + ":127.0.1.4",
            "ktmyprofile:bad\xc3\x28:127.0.1.10", "ktmyprofile:\xc0\xaf:127.0.1.17",
-           "ktmyprofile:\xed\xa0\x80:127.0.1.18", "ktmyprofile:ロボ:127.0.1.16",
-           "ktmyprofile::robota::127.0.1.5", "ktmyprofile:robota:127.0.1.5",
-           "ktmyprofile:robotb:127.0.1.6:extra",
+           "ktmyprofile:\xed\xa0\x80:127.0.1.18",
            // A second sender claims robotb: neither has it, now or later.
-           "ktmyprofile:robotb:127.0.1.13", "ktmyprofile:robotb:127.0.1.6",
-           "ktmyprofile:robotb:127.0.1.14",
-           // Another interface's address is taken when a robot can have it.
+           "ktmyprofile:robotb:127.0.1.6:extra", "ktmyprofile:robotb:127.0.1.13",
+           "ktmyprofile:robotb:127.0.1.6", "ktmyprofile:robotb:127.0.1.14",
+           // Another interface's address is taken when a robot can have it,
+           // and no more than a name when a second sender claims it.
            "ktmyprofile:wifi:198.18.7.99:127.0.1.7", "ktmyprofile:wifi2:198.18.7.99:127.0.1.8",
-           "ktmyprofile:second:198.18.7.98:127.0.1.7", "ktmyprofile:zero:0.0.0.0:127.0.1.11",
+           "ktmyprofile:wifi3:198.18.7.99:127.0.1.19", "ktmyprofile:zero:0.0.0.0:127.0.1.11",
            "ktmyprofile:odd:198.018.7.1:127.0.1.12", "ktmyprofile:group:224.0.0.1:127.0.1.15",
+           "ktmyprofile:ロボ:127.0.1.16", "ktmyprofile::robota::127.0.1.5",
+           "ktmyprofile:robota:127.0.1.5", "ktmyprofile:second:198.18.7.98:127.0.1.5",
            "ktmyprofile:end:127.0.9.9"},
-          4);
-  EXPECT_EQ((Rows{"ロボ&127.0.1.16", "robota&127.0.1.5", "wifi&198.18.7.99", "end&127.0.9.9"}),
-            robotList());
+          3);
+  EXPECT_EQ((Rows{"ロボ&127.0.1.16", "robota&127.0.1.5", "end&127.0.9.9"}), robotList());
   Rows ignored;
   for (const std::string& m : log.messages("ktvesper"))
     if (m.rfind("受け取れないロボット情報を無視します。", 0) == 0)
       ignored.push_back(m.substr(m.find("送信元 = ")));
   const std::string badName = "理由 = 名前が空か長すぎるか、「:」「&」や制御文字があります";
+  const std::string notUtf8 = "理由 = 名前がUTF-8ではありません";
   const std::string badAddress = "理由 = アドレスが送信元と違い、ロボットのアドレスとしても使えません";
   EXPECT_EQ((Rows{"送信元 = 127.0.1.1 理由 = ロボットの自己情報ではありません",
                   "送信元 = 127.0.1.2 " + badName, "送信元 = 127.0.1.3 " + badName,
-                  "送信元 = 127.0.1.4 " + badName,
-                  "送信元 = 127.0.1.10 理由 = 名前がUTF-8ではありません",
-                  "送信元 = 127.0.1.17 理由 = 名前がUTF-8ではありません",
-                  "送信元 = 127.0.1.18 理由 = 名前がUTF-8ではありません",
+                  "送信元 = 127.0.1.4 " + badName, "送信元 = 127.0.1.10 " + notUtf8,
+                  "送信元 = 127.0.1.17 " + notUtf8, "送信元 = 127.0.1.18 " + notUtf8,
                   "送信元 = 127.0.1.14 理由 = 二つの送信元が同じ名前を知らせています",
-                  "送信元 = 127.0.1.8 理由 = 同じアドレスのロボットがもういます",
+                  "送信元 = 127.0.1.19 理由 = 二つの送信元が同じアドレスを知らせています",
                   "送信元 = 127.0.1.11 " + badAddress, "送信元 = 127.0.1.12 " + badAddress,
                   "送信元 = 127.0.1.15 " + badAddress}),
             ignored);
   EXPECT_TRUE(log.has(qi::LogLevel_Warning, "ktvesper",
                       "二つの送信元が同じ名前を知らせたので、どちらのロボットも登録しません。 "
                       "robot = robotb 送信元 = 127.0.1.6, 127.0.1.13"));
+  EXPECT_TRUE(log.has(qi::LogLevel_Warning, "ktvesper",
+                      "二つの送信元が同じアドレスを知らせたので、どちらのロボットも登録しません。 "
+                      "IP = 198.18.7.99 送信元 = 127.0.1.7, 127.0.1.8"));
   EXPECT_TRUE(logged("このロボットは送信元と違うアドレスを知らせました。 robot = wifi 送信元 = "
                      "127.0.1.7 IP = 198.18.7.99"));
   EXPECT_TRUE(logged("recv: 'ktmyprofile::robota::127.0.1.5' (30)"));
