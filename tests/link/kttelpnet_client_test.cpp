@@ -288,6 +288,7 @@ TEST_F(TelepathyClientTest, ASignalReachesOnlyTheRobotItNamesWhileSearchesRewrit
   // robotb greets only once a search has turned the table round: the
   // connection is robotb's, in the row where robotb now stands.
   robotbPlayed.holdGreetings(true);
+  kt::test::Seam patient(KTSocket::readTimeoutMs, static_cast<int>(kt::test::patience() * 1000));
   bool made = false;
   std::thread connecting([&] { made = net->initClient(robotb); });
   EXPECT_TRUE(kt::test::eventually([&] { return robotbPlayed.accepted() == 1; }, kt::test::patience()));
