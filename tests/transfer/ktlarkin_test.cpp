@@ -372,12 +372,8 @@ TEST_F(KTLarkinTest, RefusedLoginAndSilentServerLeaveEveryFileAsItWas) {
   EXPECT_EQ((Lines{".top", "a.TOP", "a.b.top", "old.top", "old.top~", "readme"}), topicFolder());
 
   log.clear();
-  const std::chrono::duration<double> usual(KTSocket::readTimeoutMs / 1000.0);
   kt::test::ShortTimeOuts shortened(500);
-  auto begin = std::chrono::steady_clock::now();
   EXPECT_EQ("FAIL:unablerukoconf", getTopicFiles());
-  // Given up after the shortened time-out, not the usual one.
-  EXPECT_LT(std::chrono::steady_clock::now() - begin, usual);
   Lines warnings = messages(qi::LogLevel_Warning);
   ASSERT_FALSE(warnings.empty());
   EXPECT_EQ("ソケットの読み込みがタイムアウトしました： 中止", warnings.front());
