@@ -281,9 +281,11 @@ void usage(int fd) {
       "                     (default: the host name ktcontentserver)\n"
       "Exit status, as in ktcli and ktcontentserver:\n"
       "  0   stopped on request, every call answered\n"
-      "  1   failed: could not start, or stopped with calls still under way\n"
-      "  64  the command line is wrong: an unknown option, a missing value, or a\n"
-      "      file or folder it names that cannot be used; nothing was started");
+      "  1   failed: could not start (a folder it cannot make, a socket it cannot\n"
+      "      serve), or stopped with calls still under way\n"
+      "  64  the command line is wrong: an unknown option, a missing value, an empty\n"
+      "      --root or one that is a file, a --socket in no folder, an --autoload\n"
+      "      file it cannot read or a library it cannot load; nothing was started");
 }
 
 }  // namespace
