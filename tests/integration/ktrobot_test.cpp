@@ -318,7 +318,7 @@ TEST(KtrobotOptions, ASocketWhereThereIsNoFolderIsRefusedAndNothingIsMade) {
       argv.insert(argv.end(), {"--socket", c.second});
     else
       env.push_back(c.first + c.second);
-    Result r = robot.run(argv, env, 20);
+    Result r = robot.run(argv, env);
     EXPECT_EQ(64, r.status) << c.second;
     std::string folder = c.second.substr(0, c.second.rfind('/'));
     EXPECT_EQ("ktrobot: " + c.first + c.second + ": there is no folder " + folder + " to hold it\n",
