@@ -9,6 +9,25 @@
 #include <time.h>
 #include <unistd.h>
 
+const char* ktReason(int err) {
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 32))
+  // strerror may translate, which takes the locale's lock.
+  const char* known = strerrordesc_np(err);
+  if (known) return known;
+#endif
+  static thread_local char text[24];
+  char digits[12];
+  unsigned int n = err < 0 ? 0u - static_cast<unsigned int>(err) : static_cast<unsigned int>(err);
+  int d = 0;
+  do digits[d++] = static_cast<char>('0' + n % 10); while ((n /= 10) != 0);
+  int i = 0;
+  for (const char* c = "error "; *c; ++c) text[i++] = *c;
+  if (err < 0) text[i++] = '-';
+  while (d > 0) text[i++] = digits[--d];
+  text[i] = '\0';
+  return text;
+}
+
 long long ktMonotonicMs() {
   struct timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);

@@ -4,7 +4,6 @@
 #ifndef KTSYS_H
 #define KTSYS_H
 
-#include <string.h>
 
 // Milliseconds of a clock that never goes back; for deadlines only.
 long long ktMonotonicMs();
@@ -17,26 +16,8 @@ int ktPollUntil(int fd, short events, long long deadlineMs, short* revents = 0);
 
 // The system's text for an error number, or "error N" where the C library
 // cannot give it without its locale. It neither allocates nor takes a lock,
-// so a process forked from a threaded one may use it. Inline: the platform's
-// own code shares it.
-inline const char* ktReason(int err) {
-#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 32))
-  // strerror may translate, which takes the locale's lock.
-  const char* known = strerrordesc_np(err);
-  if (known) return known;
-#endif
-  static thread_local char text[24];
-  char digits[12];
-  unsigned int n = err < 0 ? 0u - static_cast<unsigned int>(err) : static_cast<unsigned int>(err);
-  int d = 0;
-  do digits[d++] = static_cast<char>('0' + n % 10); while ((n /= 10) != 0);
-  int i = 0;
-  for (const char* c = "error "; *c; ++c) text[i++] = *c;
-  if (err < 0) text[i++] = '-';
-  while (d > 0) text[i++] = digits[--d];
-  text[i] = '\0';
-  return text;
-}
+// so a process forked from a threaded one may use it.
+const char* ktReason(int err);
 
 // Closes every descriptor above standard error without allocating: a
 // process forked from the robot keeps nothing of the robot's open.

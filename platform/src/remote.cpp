@@ -8,18 +8,23 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <string>
 
 #include <alerror/alerror.h>
 #include <ktplatform/json.h>
 #include <ktplatform/robotroot.h>
 
-#include "ktsys.h"
-
 namespace kt {
 namespace remote {
 
-// strerror may take the locale's lock, which a forked child must not touch.
-static std::string describe(int e) { return ktReason(e); }
+// strerror may take the locale's lock, which a forked child must not touch;
+// the untranslated text takes none.
+static std::string describe(int e) {
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 32))
+  if (const char* text = strerrordesc_np(e)) return text;
+#endif
+  return "error " + std::to_string(e);
+}
 
 std::string defaultSocketPath() { return robotRoot() + "/var/run/ktrobot.sock"; }
 
