@@ -1,7 +1,7 @@
 // Discovery datagrams, one an input line, as the receive loop takes them,
-// the i-th from 198.18.0.i: the table never holds more than its rows, each
-// name and each address once, every address a sender's or one a robot can
-// have, and every row reads back from the list texts.
+// the i-th from 198.18.0.(i mod 8): the table never holds more than its
+// rows, each name and each address once, every address a sender's or one a
+// robot can have, and every row reads back from the list texts.
 #include <arpa/inet.h>
 
 #include <cstdlib>
@@ -23,9 +23,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // What a receive of at most 1999 bytes into a cleared buffer gives.
     std::memset(packet, 0, sizeof packet);
     std::memcpy(packet, datagram.data(), std::min(datagram.size(), sizeof packet - 1));
+    // A few senders, so that their claims meet.
     struct in_addr from;
-    from.s_addr = htonl(0xC6120000u + (++sender & 0xFF));  // 198.18.0.x
-    net.takeRobotInfo(packet, from);
+    from.s_addr = htonl(0xC6120000u + (++sender & 0x7));  // 198.18.0.x
+    net.takeRobotInfo(packet, datagram.size(), from);
   }
   static char rows[KTTelpnet::kMaxRobots][KTTelpnet::kLineSize];
   int n = net.getNameList(rows);

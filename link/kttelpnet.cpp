@@ -45,9 +45,6 @@ const char* const kReplyPrefix = "100: Received your command with value = ";
 const char* const kSearchEnded = "時間がきたので、ロボット情報の受信を終了します。";
 
 const char* const kProfileTag = "ktmyprofile";
-// The senders of one search that are remembered, so that each is logged
-// once; beyond them nobody is.
-const size_t kMaxHeardSenders = 256;
 
 // The local time of the last search's start, where `now` points.
 struct tm startTime;
@@ -58,65 +55,6 @@ void tellConsole(const char* text) {
   std::fputs(text, stdout);
   std::fputs("\n", stdout);
   std::fflush(stdout);
-}
-
-// Whether text is well-formed UTF-8: a name is shown to clients as text,
-// and must come back from them as the same bytes.
-bool validUtf8(const unsigned char* c) {
-  while (*c) {
-    unsigned int code, least;
-    int more;
-    if (*c < 0x80) {
-      ++c;
-      continue;
-    } else if ((*c & 0xE0) == 0xC0) {
-      more = 1, code = *c & 0x1F, least = 0x80;
-    } else if ((*c & 0xF0) == 0xE0) {
-      more = 2, code = *c & 0x0F, least = 0x800;
-    } else if ((*c & 0xF8) == 0xF0) {
-      more = 3, code = *c & 0x07, least = 0x10000;
-    } else {
-      return false;
-    }
-    // A NUL among the continuation bytes ends the walk here.
-    for (int i = 1; i <= more; ++i) {
-      if ((c[i] & 0xC0) != 0x80) return false;
-      code = (code << 6) | (c[i] & 0x3F);
-    }
-    if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
-    c += more + 1;
-  }
-  return true;
-}
-
-// Why other robots could not take this name into their tables and read it
-// back from the list texts, or 0 when they can.
-const char* nameFault(const char* name) {
-  size_t n = std::strlen(name);
-  if (n == 0 || n >= static_cast<size_t>(KTRobot::kTextSize))
-    return "名前が空か長すぎるか、「:」「&」や制御文字があります";
-  for (const unsigned char* c = reinterpret_cast<const unsigned char*>(name); *c; ++c)
-    if (*c == ':' || *c == '&' || *c < 0x20 || *c == 0x7F)
-      return "名前が空か長すぎるか、「:」「&」や制御文字があります";
-  if (!validUtf8(reinterpret_cast<const unsigned char*>(name))) return "名前がUTF-8ではありません";
-  return 0;
-}
-
-// An address a robot can have: not 0.0.0.0/8, multicast, reserved or the
-// broadcast address.
-bool unicast(const struct in_addr& address) {
-  unsigned long a = ntohl(address.s_addr);
-  return (a >> 24) != 0 && (a >> 28) < 14;
-}
-
-// An address announced for another interface of the robot than the one its
-// datagram left from: one it can have, and not its loopback, written as the
-// system writes it so that the lookups by address find it.
-bool usableElsewhere(const char* text) {
-  struct in_addr a;
-  char canonical[INET_ADDRSTRLEN] = "";
-  return inet_pton(AF_INET, text, &a) == 1 && inet_ntop(AF_INET, &a, canonical, sizeof canonical) &&
-         std::strcmp(canonical, text) == 0 && unicast(a) && (ntohl(a.s_addr) >> 24) != 127;
 }
 
 // Why a value cannot go as one signal line, or 0 when it can. A CR is an
@@ -192,7 +130,7 @@ KTTelpnet::KTTelpnet(boost::shared_ptr<AL::ALBroker> broker,
     KTRobot::copyText(ownName, sizeof ownName, name.c_str());
     myprofile->setRobotName(ownName);
     KTINFO << "このロボットの名前 [ " << ownName << " ] をセットしました。";
-    if (nameFault(ownName))
+    if (KTAdmission::nameFault(ownName))
       KTWARN << "このロボットの名前は他のロボットに登録できません。名前は空にせず、「:」「&」や制御文字を使わず、UTF-8で書いてください。";
   } catch (...) {
     // The module fails to load; what was made so far is not left behind.
@@ -360,7 +298,7 @@ bool KTTelpnet::prepareAnnouncement() {
     KTWARN << "このロボットにはIPアドレスがないので、自己情報を送信しません。受信だけを行います。";
     return false;
   }
-  if (nameFault(myprofile->getRobotName())) {
+  if (KTAdmission::nameFault(myprofile->getRobotName())) {
     KTWARN << "このロボットの名前は他のロボットに登録できないので、自己情報を送信しません。受信だけを行います。";
     return false;
   }
@@ -428,12 +366,12 @@ void KTTelpnet::recvRobotInfo(int rnum) {
     struct sockaddr_in from;
     std::memset(&from, 0, sizeof from);
     socklen_t length = sizeof from;
-    // The text is what came before the first NUL; the sender is checked.
-    if (recvfrom(broadcast_socket, buf, sizeof buf - 1, MSG_DONTWAIT,
-                 reinterpret_cast<struct sockaddr*>(&from), &length) < 0 ||
-        from.sin_family != AF_INET)
-      continue;
-    if (!takeRobotInfo(buf, from.sin_addr)) continue;
+    // The receive tells the datagram's whole size, so that one longer than
+    // the buffer is known to be cut.
+    ssize_t size = recvfrom(broadcast_socket, buf, sizeof buf - 1, MSG_DONTWAIT | MSG_TRUNC,
+                            reinterpret_cast<struct sockaddr*>(&from), &length);
+    if (size < 0 || from.sin_family != AF_INET) continue;
+    if (!takeRobotInfo(buf, static_cast<size_t>(size), from.sin_addr)) continue;
     int known = knownRobots();
     if (known == rnum || known == kMaxRobots) break;
   }
@@ -450,9 +388,7 @@ void KTTelpnet::recvRobotInfo(int rnum) {
 void KTTelpnet::startSearch() {
   std::lock_guard<std::mutex> lock(tableMutex);
   recognized_robo_number = 0;
-  heardSenders.clear();
-  contestedNames.clear();
-  contestedAddresses.clear();
+  admission.start();
   // Every connection waits aside for its robot to be heard again.
   for (int i = 0; i < kMaxRobots; ++i) hold(robots[i]);
 }
@@ -478,126 +414,67 @@ void KTTelpnet::endSearch() {
   held.clear();
 }
 
-bool KTTelpnet::firstWordFrom(const struct in_addr& sender) {
-  for (size_t i = 0; i < heardSenders.size(); ++i)
-    if (heardSenders[i] == sender.s_addr) return false;
-  if (heardSenders.size() >= kMaxHeardSenders) return false;
-  heardSenders.push_back(sender.s_addr);
-  return true;
-}
-
-void KTTelpnet::contest(int i, const char* sender, bool byName) {
-  KTRobot* row = robots[i];
+void KTTelpnet::leave(const KTAdmission::Removal& removal, const char* sender) {
   char first[INET_ADDRSTRLEN] = "";
   struct in_addr from;
-  from.s_addr = sources[i];
+  from.s_addr = removal.source;
   inet_ntop(AF_INET, &from, first, sizeof first);
-  // Nothing tells which of the two is that robot: a signal for the name, or
-  // to the address, goes to neither.
-  std::vector<std::string>& refused = byName ? contestedNames : contestedAddresses;
-  if (byName)
+  // A signal for that name, or to that address, goes to neither sender.
+  if (removal.why == KTAdmission::kNameContested)
     KTWARN << "二つの送信元が同じ名前を知らせたので、どちらのロボットも登録しません。 robot = "
-           << row->getRobotName() << " 送信元 = " << first << ", " << sender;
-  else
+           << removal.name << " 送信元 = " << first << ", " << sender;
+  else if (removal.why == KTAdmission::kAddressContested)
     KTWARN << "二つの送信元が同じアドレスを知らせたので、どちらのロボットも登録しません。 IP = "
-           << row->getIpaddress() << " 送信元 = " << first << ", " << sender;
-  if (refused.size() < kMaxHeardSenders)
-    refused.push_back(byName ? row->getRobotName() : row->getIpaddress());
+           << removal.address << " 送信元 = " << first << ", " << sender;
+  else
+    KTWARN << "アドレスの持ち主が自分のアドレスを知らせたので、同じアドレスを知らせたロボットを"
+              "登録しません。 robot = "
+           << removal.name << " IP = " << removal.address << " 送信元 = " << first << ", "
+           << sender;
+  KTRobot* row = robots[removal.row];
   hold(row);
   // The rows after it move up, in their order.
-  for (int k = i; k + 1 < recognized_robo_number; ++k) {
-    robots[k] = robots[k + 1];
-    sources[k] = sources[k + 1];
-  }
+  for (int k = removal.row; k + 1 < recognized_robo_number; ++k) robots[k] = robots[k + 1];
   robots[--recognized_robo_number] = row;
 }
 
-bool KTTelpnet::takeRobotInfo(char* text, const struct in_addr& from) {
-  size_t length = std::strlen(text);
-  if (length == 0) return false;
-  char received[kPacketSize];
-  KTRobot::copyText(received, sizeof received, text);
+bool KTTelpnet::takeRobotInfo(const char* data, size_t size, const struct in_addr& from) {
   char sender[INET_ADDRSTRLEN] = "";
   inet_ntop(AF_INET, &from, sender, sizeof sender);
-  char* fields[kMaxFields];
-  int n = split(text, ":", fields);
-
   std::lock_guard<std::mutex> lock(tableMutex);
-  // Only what reads as a robot's own announcement is taken: anyone on the
-  // network can send to this port. A robot may announce the address of
-  // another of its interfaces than the one its datagram left from; a sender
-  // gives one row, and a name or an address claimed by two senders is
-  // taken for neither.
-  const char* why = 0;
-  bool elsewhere = false;
-  int namesake = -1, holder = -1;
-  if (n < 3 || std::strcmp(fields[0], kProfileTag) != 0) {
-    why = "ロボットの自己情報ではありません";
-  } else if ((why = nameFault(fields[1])) != 0) {
-  } else if (!unicast(from)) {
-    why = "送信元のアドレスが使えません";
-  } else if (std::strcmp(fields[2], sender) != 0 && !(elsewhere = usableElsewhere(fields[2]))) {
-    why = "アドレスが送信元と違い、ロボットのアドレスとしても使えません";
-  } else if (std::find(contestedNames.begin(), contestedNames.end(), fields[1]) !=
-             contestedNames.end()) {
-    why = "二つの送信元が同じ名前を知らせています";
-  } else if (std::find(contestedAddresses.begin(), contestedAddresses.end(), fields[2]) !=
-             contestedAddresses.end()) {
-    why = "二つの送信元が同じアドレスを知らせています";
-  } else if ((namesake = indexByName(fields[1])) >= 0) {
-    // The same robot again, or another sender that claims its name.
-    if (sources[namesake] == from.s_addr) why = "同じ名前のロボットがもういます";
-  } else if ((holder = indexByAddress(fields[2])) >= 0) {
-    // Or its address.
-    if (sources[holder] == from.s_addr) why = "同じアドレスのロボットがもういます";
-  } else if (std::find(sources, sources + recognized_robo_number, from.s_addr) !=
-             sources + recognized_robo_number) {
-    why = "この送信元のロボットはもういます";
-  } else if (recognized_robo_number >= kMaxRobots) {
-    why = "ロボットの表がいっぱいです";
-  }
-  if (why) {
-    if (firstWordFrom(from))
-      KTINFO << "受け取れないロボット情報を無視します。 送信元 = " << sender << " 理由 = " << why;
-    return false;
-  }
-  firstWordFrom(from);
-  if (namesake >= 0 || holder >= 0) {
-    contest(namesake >= 0 ? namesake : holder, sender, namesake >= 0);
+  KTAdmission::Decision d = admission.admit(data, size, from.s_addr);
+  for (size_t i = 0; i < d.removals.size(); ++i) leave(d.removals[i], sender);
+  if (d.nowFull)
+    KTWARN << "受け取ったロボット情報を覚えきれなくなったので、この探索ではもう新しいロボットを"
+              "登録しません。";
+  if (!d.taken) {
+    if (d.why && d.firstWord)
+      KTINFO << "受け取れないロボット情報を無視します。 送信元 = " << sender << " 理由 = " << d.why;
     return false;
   }
 
-  KTINFO << "recv: '" << received << "' (" << length << ")";
+  KTINFO << "recv: '" << d.text << "' (" << d.text.size() << ")";
   KTRobot* row = robots[recognized_robo_number];
-  row->setRobotName(fields[1]);
-  row->setIpaddress(fields[2]);
-  sources[recognized_robo_number] = from.s_addr;
+  row->setRobotName(d.name.c_str());
+  row->setIpaddress(d.address.c_str());
   // The connection made to this very robot before the search is its own.
   for (size_t i = 0; i < held.size(); ++i) {
-    if (held[i].name == fields[1] && held[i].address == fields[2]) {
+    if (held[i].name == d.name && held[i].address == d.address) {
       row->setSocket(held[i].socket);
       held.erase(held.begin() + static_cast<std::ptrdiff_t>(i));
       break;
     }
   }
-  KTINFO << "ロボット名 '" << fields[1] << "' (IP: " << fields[2] << ")";
-  if (elsewhere)
-    KTINFO << "このロボットは送信元と違うアドレスを知らせました。 robot = " << fields[1]
-           << " 送信元 = " << sender << " IP = " << fields[2];
+  KTINFO << "ロボット名 '" << d.name << "' (IP: " << d.address << ")";
+  if (d.elsewhere)
+    KTINFO << "このロボットは送信元と違うアドレスを知らせました。 robot = " << d.name
+           << " 送信元 = " << sender << " IP = " << d.address;
   ++recognized_robo_number;
   return true;
 }
 
 int KTTelpnet::split(char* str, const char* delim, char** outlist) {
-  int n = 0;
-  char* rest = 0;
-  char* field = strtok_r(str, delim, &rest);
-  while (field != 0) {
-    outlist[n++] = field;
-    if (n == kMaxFields) break;
-    field = strtok_r(0, delim, &rest);
-  }
-  return n;
+  return KTAdmission::split(str, delim, outlist);
 }
 
 void KTTelpnet::timerec() {

@@ -18,6 +18,7 @@
 #include <alcommon/alproxy.h>
 #include <alproxies/almemoryproxy.h>
 
+#include "ktadmission.h"
 #include "ktrobot.h"
 
 // Process-wide state of the telepathy server and of the running search.
@@ -75,9 +76,10 @@ public:
   // when this robot has no address or a name that others cannot take, so
   // that it must not announce itself.
   bool prepareAnnouncement();
-  // Records the robot of one profile text (cut in place) that came from the
-  // address from as the next row; false when it is passed over.
-  bool takeRobotInfo(char* text, const struct in_addr& from);
+  // Takes the datagram of size bytes from the address from, of which data
+  // holds what the receive buffer took, as the search's rules say: true
+  // when it gave the next row.
+  bool takeRobotInfo(const char* data, size_t size, const struct in_addr& from);
   int split(char* str, const char* delim, char** outlist);
   void timerec();
   // The start-time line that timerec logs, for the local time t.
@@ -126,10 +128,9 @@ private:
   void closeAll();
   // Keeps a row's connection aside for the rest of the search.
   void hold(KTRobot* row);
-  // Takes the name (or the address) of known row i for neither of the two
-  // senders that announced it: the row goes.
-  void contest(int i, const char* sender, bool byName);
-  bool firstWordFrom(const struct in_addr& sender);
+  // A row leaves the table as the search's rules said; its connection is
+  // kept aside.
+  void leave(const KTAdmission::Removal& removal, const char* sender);
 
   int knownRobots();
   // Writes one signal line on s and reads the reply.
@@ -150,14 +151,8 @@ private:
   // never held across a wait on the network.
   std::mutex tableMutex;
   std::vector<HeldConnection> held;
-  // Senders heard in the running search, each logged about once.
-  std::vector<in_addr_t> heardSenders;
-  // Where the datagram of each known row came from: one row a sender.
-  in_addr_t sources[kMaxRobots];
-  // Names and addresses that two senders announced in the running search:
-  // neither's.
-  std::vector<std::string> contestedNames;
-  std::vector<std::string> contestedAddresses;
+  // What the running search has heard, beside the rows it gave.
+  KTAdmission admission;
   // Connections that have carried their one signal, or are carrying it.
   std::vector<int> spent;
 };

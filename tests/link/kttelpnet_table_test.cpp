@@ -2,6 +2,7 @@
 // ctest-timeout: 300
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -151,6 +152,48 @@ TEST_F(TelpnetTest, OnlyARobotsOwnAnnouncementIsTakenOneRowASenderAndNoNameTwice
   char* fields[KTTelpnet::kMaxFields];
   ASSERT_EQ(50, net->split(&many[0], ":", fields));
   EXPECT_STREQ("49", fields[49]);
+}
+
+TEST_F(TelpnetTest, ARowTakenOutLeavesTheOthersInTheirOrderAndEachIsSaid) {
+  auto take = [&](const std::string& datagram, const char* from) {
+    struct in_addr source;
+    inet_pton(AF_INET, from, &source);
+    return net->takeRobotInfo(datagram.data(), datagram.size(), source);
+  };
+  for (const std::string r : {"1", "2", "3", "4"})
+    ASSERT_TRUE(take("ktmyprofile:robot" + r + ":198.18.0." + r, ("198.18.0." + r).c_str()));
+  ASSERT_TRUE(take("ktmyprofile:evil:198.18.0.5", "198.18.9.1"));
+  EXPECT_FALSE(take("ktmyprofile:robot2:198.18.9.2", "198.18.9.2"));
+  EXPECT_EQ((Rows{"robot1&198.18.0.1", "robot3&198.18.0.3", "robot4&198.18.0.4", "evil&198.18.0.5"}),
+            robotList());
+  EXPECT_TRUE(take("ktmyprofile:robot5:198.18.0.5", "198.18.0.5"));
+  EXPECT_EQ((Rows{"robot1&198.18.0.1", "robot3&198.18.0.3", "robot4&198.18.0.4", "robot5&198.18.0.5"}),
+            robotList());
+  EXPECT_TRUE(log.has(qi::LogLevel_Warning, "ktvesper",
+                      "二つの送信元が同じ名前を知らせたので、どちらのロボットも登録しません。 "
+                      "robot = robot2 送信元 = 198.18.0.2, 198.18.9.2"));
+  EXPECT_TRUE(log.has(qi::LogLevel_Warning, "ktvesper",
+                      "アドレスの持ち主が自分のアドレスを知らせたので、同じアドレスを知らせたロボットを"
+                      "登録しません。 robot = evil IP = 198.18.0.5 送信元 = 198.18.9.1, 198.18.0.5"));
+  // A datagram longer than the buffer took is passed over.
+  std::string cut(2000, ':');
+  cut.replace(cut.size() - 32, 32, "ktmyprofile:cutname:198.18.7.150");
+  EXPECT_FALSE(take(cut, "198.18.0.6"));
+  EXPECT_TRUE(logged("受け取れないロボット情報を無視します。 送信元 = 198.18.0.6 理由 = "
+                     "ロボット情報が受信バッファより長く、切れています"));
+
+  // A search that can keep no more refusals says so once.
+  for (int i = 0; i <= static_cast<int>(KTAdmission::kMaxRemembered); ++i) {
+    std::string name = "n" + std::to_string(i);
+    take("ktmyprofile:" + name + ":198.18.9.3", "198.18.9.3");
+    take("ktmyprofile:" + name + ":198.18.9.4", "198.18.9.4");
+  }
+  const std::string full =
+      "受け取ったロボット情報を覚えきれなくなったので、この探索ではもう新しいロボットを登録しません。";
+  Rows said = log.messages("ktvesper");
+  EXPECT_EQ(1, std::count(said.begin(), said.end(), full));
+  EXPECT_FALSE(take("ktmyprofile:robot6:198.18.0.6", "198.18.0.6"));
+  EXPECT_EQ(4u, robotList().size());
 }
 
 TEST_F(TelpnetTest, ASearchWithoutEnoughRobotsEndsAtItsBound) {
