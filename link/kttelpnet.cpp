@@ -503,8 +503,10 @@ void KTTelpnet::getTelepathy(int socket, std::string ip) {
   char recv_buf[kLineSize];
   KTSocket::LineEnd end = KTSocket(kCategory).read_signal_line(socket, recv_buf);
   // A line cut by the buffer, by the time-out or by the peer closing before
-  // its newline is only part of a signal.
-  if (end != KTSocket::kLineWhole ||
+  // its newline is only part of a signal; so is one with a NUL inside, where
+  // its text would end.
+  size_t length = std::strlen(recv_buf);
+  if (end != KTSocket::kLineWhole || length == 0 || recv_buf[length - 1] != '\n' ||
       std::strncmp(recv_buf, kModuleLiteral, std::strlen(kModuleLiteral)) != 0) {
     KTWARN << "テレパシー受信に失敗： 中止 = " << recv_buf;
     return;
@@ -513,7 +515,6 @@ void KTTelpnet::getTelepathy(int socket, std::string ip) {
 
   // The reply echoes as much of the line as it holds; the event below still
   // carries the whole line.
-  size_t length = std::strlen(recv_buf);
   char send_buf[kLineSize];
   size_t prefix = std::strlen(kReplyPrefix);
   size_t room = sizeof send_buf - prefix - 3;

@@ -125,9 +125,11 @@ TEST_F(TelepathyServerTest, ASignalLineIsAnsweredAndRaisedOnTheRobot) {
 
 TEST_F(TelepathyServerTest, WhatIsNotAWholeSignalLineGetsTheGreetingOnly) {
   const std::string overLong = "ktvesper:" + std::string(600, 'x') + "\r\n";
-  // The last is cut short by its peer closing before its line end.
+  // A NUL would end the line's text early; the last is cut short by its
+  // peer closing before its line end.
   for (const std::string& line :
-       {std::string("hello\r\n"), overLong, std::string(), std::string("ktvesper:cut")}) {
+       {std::string("hello\r\n"), overLong, std::string(), std::string("ktvesper:abc\0def\r\n", 18),
+        std::string("ktvesper:cut")}) {
     SCOPED_TRACE(line.substr(0, 20));
     EXPECT_EQ(kGreeting, exchange(line));
   }
@@ -139,6 +141,7 @@ TEST_F(TelepathyServerTest, WhatIsNotAWholeSignalLineGetsTheGreetingOnly) {
   EXPECT_NE(std::string::npos, log.find("ソケットの読み込みがタイムアウトしました： 中止"));
   EXPECT_NE(std::string::npos, log.find("テレパシー受信に失敗： 中止 = ktvesper:tr\n"));
   EXPECT_NE(std::string::npos, log.find("テレパシー受信に失敗： 中止 = ktvesper:cut\n"));
+  EXPECT_NE(std::string::npos, log.find("テレパシー受信に失敗： 中止 = ktvesper:abc\n"));
 }
 
 TEST_F(TelepathyServerTest, AConnectionWaitsForItsSignalAsLongAsItStaysOpen) {
