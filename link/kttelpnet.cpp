@@ -573,13 +573,22 @@ bool KTTelpnet::initClient(char* robotName) {
     }
     if (!refused && connectionLimitReached()) return false;
   }
-  // A robot without an address is not dialled at all.
-  // From the address this robot announces, which its peers know it by,
-  // whichever interface the route takes.
-  int s = !refused && host[0] != '\0'
-              ? KTSocket(kCategory).socket_open(host, kTelepathyPort,
-                                                std::strcmp(own, "0.0.0.0") != 0 ? own : 0)
-              : -1;
+  // A robot without an address is not dialled at all. The connection
+  // leaves from the address this robot announces, which its peers know it
+  // by, whichever interface the route takes.
+  int s = -1;
+  if (!refused && host[0] != '\0') {
+    bool fromOwn = std::strcmp(own, "0.0.0.0") != 0;
+    s = KTSocket(kCategory).socket_open(host, kTelepathyPort, fromOwn ? own : 0);
+    if (s < 0 && fromOwn) {
+      // That address may have no way to the peer (it is on another network
+      // than the one the peer is on): the system's choice may have one.
+      KTWARN << "通知したアドレス " << own << " から相手ロボットにつながらないので、ほかのアドレスから"
+             << "接続します。相手はこのロボットを知らないアドレスから受けることがあります。 robot = "
+             << robotName;
+      s = KTSocket(kCategory).socket_open(host, kTelepathyPort);
+    }
+  }
   char recv_buf[kLineSize] = "";
   if (s >= 0) {
     // The connection waits, maybe for long, for the signal it is made for.

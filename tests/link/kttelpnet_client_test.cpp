@@ -225,6 +225,21 @@ TEST_F(TelepathyClientTest, ASignalReachesTheRobotThatServesOncePerConnection) {
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(990));
 }
 
+TEST_F(TelepathyClientTest, WhereTheAnnouncedAddressFindsNoWayTheConnectionLeavesFromAnother) {
+  // robota's own address has no way to robotc; another of robota's has.
+  ASSERT_EQ(0, system("ip addr add 198.18.1.1/32 dev wlan0 && "
+                      "ip route add 198.18.0.3/32 dev wlan0 src 198.18.1.1 && "
+                      "ip rule add from 198.18.0.1 to 198.18.0.3 prohibit pref 100"));
+  ASSERT_TRUE(net->initClient(robotc));
+  EXPECT_TRUE(logged(qi::LogLevel_Warning,
+                     "通知したアドレス 198.18.0.1 から相手ロボットにつながらないので、ほかのアドレスから"
+                     "接続します。相手はこのロボットを知らないアドレスから受けることがあります。 robot = robotc"));
+  EXPECT_EQ(1, net->getConnectedClientNumber());
+  EXPECT_TRUE(net->sendSignal(robotc, "hello"));
+  const char* key = "telepathy_from_198.18.1.1";
+  EXPECT_TRUE(kt::test::eventually([&] { return robot.memory().hasData(key); }, kt::test::patience()));
+}
+
 TEST_F(TelepathyClientTest, FiftyConnectionsAreTheLimitAndAllAreClosedAtOnce) {
   int before = kt::test::openDescriptors();
   for (int i = 0; i < KTTelpnet::kMaxRobots; ++i) ASSERT_TRUE(net->initClient(robotc)) << i;
