@@ -595,8 +595,7 @@ bool KTTelpnet::initClient(char* robotName) {
     KTSocket::keep_alive(s);
     KTSocket::LineEnd end;
     KTSocket(kCategory).read_line(s, recv_buf, &end);
-    // A server that closes before it greets (one at its limit does) would
-    // never take the signal.
+    // A server that closes before it greets would never take the signal.
     if (end != KTSocket::kLineWhole) {
       KTWARN << "相手ロボットが挨拶せずに接続を閉じました： 中止 = " << recv_buf;
       close(s);

@@ -82,7 +82,7 @@ private:
       bool greeted = false;
       {
         std::unique_lock<std::mutex> lock(fMutex);
-        fChanged.wait_for(lock, std::chrono::minutes(1), [this] { return !fHold || fStop; });
+        fChanged.wait_for(lock, std::chrono::duration<double>(kt::test::patience()), [this] { return !fHold || fStop; });
       }
       if (fGreets && (greeted = wire.send_line(c, "100: Hello! we are connected!\r\n")) &&
           wire.read_signal_line(c, line) == KTSocket::kLineWhole) {
@@ -175,8 +175,7 @@ TEST_F(TelepathyClientTest, ASignalReachesTheRobotThatServesOncePerConnection) {
   EXPECT_FALSE(made);
   EXPECT_TRUE(logged(qi::LogLevel_Warning, "相手ロボットに接続できません： 中止"));
   {
-    // One that closes before its greeting (a server at its limit does) is
-    // no connection either.
+    // One that closes before its greeting is no connection either.
     PeerPlay closing(simnet, "robotb", false);
     EXPECT_EQ("サーバーに接続できません： 中止\n", connect(robotb, &made));
     EXPECT_FALSE(made);
@@ -276,13 +275,13 @@ TEST_F(TelepathyClientTest, OneSignalAConnectionEvenFromTwoThreadsAtOnce) {
     std::unique_lock<std::mutex> lock(m);
     if (++pausing > 1) return;
     changed.notify_all();
-    changed.wait_for(lock, std::chrono::minutes(1), [&] { return secondDone; });
+    changed.wait_for(lock, std::chrono::duration<double>(kt::test::patience()), [&] { return secondDone; });
   });
   bool first = false;
   std::thread sending([&] { first = net->sendSignal(robotc, "first"); });
   {
     std::unique_lock<std::mutex> lock(m);
-    EXPECT_TRUE(changed.wait_for(lock, std::chrono::minutes(1), [&] { return pausing == 1; }));
+    EXPECT_TRUE(changed.wait_for(lock, std::chrono::duration<double>(kt::test::patience()), [&] { return pausing == 1; }));
   }
   bool second = net->sendSignal(robotc, "second");
   {
