@@ -78,7 +78,11 @@ public:
 
   // Makes room for one more: the peer that holds the most gives its oldest
   // up, so that a robot waiting with its one connection never goes while a
-  // peer holds more. Among peers that hold as many, the oldest goes.
+  // peer holds more. Among peers that hold as many, the oldest goes: a
+  // robot's connection, made at initTelepathy to wait for its signal, is
+  // usually that one, so once 149 other addresses hold one each beside it,
+  // the next connection ends it. The server cannot tell a robot from any
+  // other peer: it has no copy of the robot table.
   in_addr_t endOldestOfBusiest() {
     int chosen = 0, most = 0;
     for (int i = 0; i < used; ++i) {

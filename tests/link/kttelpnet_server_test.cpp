@@ -158,35 +158,57 @@ TEST_F(TelepathyServerTest, AConnectionWaitsForItsSignalAsLongAsItStaysOpen) {
   EXPECT_TRUE(kt::test::eventually([&] { return raised(); }, kt::test::patience()));
 }
 
-TEST_F(TelepathyServerTest, NoSetOfPeersLocksARobotOutAndEachKindOfClosingIsSaidWithACount) {
-  // Each kind is said once, with the count of its first closing.
+TEST_F(TelepathyServerTest, AtTheTotalTheBusiestPeerGivesWayThenTheOldestAndEachKindIsSaidOnce) {
   const int share = KTTelepathyServer::kMaxConnectionsPerPeer;
-  // One peer keeps its newest connections only.
-  std::vector<int> held;
+  const int total = KTTelepathyServer::kMaxConnections;
+  auto serving = [&](int n) {
+    return kt::test::eventually([&] { return countIn("/proc", server) == n; }, kt::test::patience());
+  };
+  // Greeted and still open, or closed by the server.
+  auto open = [](int s) {
+    char greeting[64];
+    if (read(s, greeting, sizeof greeting) != static_cast<ssize_t>(kGreeting.size())) return false;
+    return recv(s, greeting, sizeof greeting, MSG_DONTWAIT) == -1;
+  };
+  auto closed = [](int s) {
+    struct pollfd p = {s, POLLIN, 0};
+    char rest[64];
+    return poll(&p, 1, static_cast<int>(kt::test::patience() * 1000)) == 1 && read(s, rest, sizeof rest) == 0;
+  };
+  // A robot's connection, made at initTelepathy, waits from the first; then
+  // single connections of other addresses, then one peer beyond its share,
+  // which keeps its newest.
+  int waiting = dial("127.0.0.3");
+  ASSERT_TRUE(serving(1));
+  std::vector<int> singles, held;
+  for (int i = 1; i <= total - 1 - share; ++i) singles.push_back(dial(("127.0.2." + std::to_string(i)).c_str()));
   for (int i = 0; i < share + 2; ++i) held.push_back(dial("127.0.0.2"));
-  EXPECT_TRUE(kt::test::eventually([&] { return countIn("/proc", server) == share; }, kt::test::patience()));
-  // Single connections from many addresses fill the rest.
-  std::vector<int> singles;
-  for (int i = 1; i <= KTTelepathyServer::kMaxConnections - share; ++i)
-    singles.push_back(dial(("127.0.2." + std::to_string(i)).c_str()));
-  EXPECT_TRUE(kt::test::eventually(
-      [&] { return countIn("/proc", server) == KTTelepathyServer::kMaxConnections; }, kt::test::patience()));
+  ASSERT_TRUE(serving(total));
 
-  // At the total, a robot still gets in: the peer with the most gives way,
-  // never one that waits with its single connection.
+  // At the total, the peer that holds the most gives its oldest up: not the
+  // oldest of all, nor a single one.
   EXPECT_EQ(kGreeting + kPrefix + "ktvesper:real\r\n\r\n", exchange("ktvesper:real\r\n"));
   EXPECT_TRUE(kt::test::eventually([&] { return raised(); }, kt::test::patience()));
-  for (int s : singles) {
-    char greeting[64];
-    EXPECT_EQ(static_cast<ssize_t>(kGreeting.size()), read(s, greeting, sizeof greeting));
-    EXPECT_EQ(-1, recv(s, greeting, sizeof greeting, MSG_DONTWAIT)) << "a single connection was closed";
-  }
+  EXPECT_TRUE(open(waiting)) << "the waiting connection was closed";
+  for (int s : singles) EXPECT_TRUE(open(s)) << "a single connection was closed";
   EXPECT_TRUE(kt::test::eventually([&] { return lines("件数 = ") == 2; }, kt::test::patience()));
   EXPECT_EQ(1, lines("同じ相手からのテレパシー接続が多すぎるので、古い接続を閉じました。 相手 = 127.0.0.2 件数 = 1"));
   EXPECT_EQ(1, lines("テレパシー接続数が上限[150]に達しているので、接続の多い相手の古い接続を閉じました。 相手 = 127.0.0.2 件数 = 1"));
+
+  // Once 149 other addresses hold one each, any further connection ends the
+  // oldest: the waiting one.
   for (int s : held) close(s);
+  ASSERT_TRUE(serving(total - share));
+  for (int i = total - share; i < total; ++i) singles.push_back(dial(("127.0.2." + std::to_string(i)).c_str()));
+  ASSERT_TRUE(serving(total));
+  for (size_t i = total - 1 - share; i < singles.size(); ++i) EXPECT_TRUE(open(singles[i]));
+  singles.push_back(dial("127.0.2.1"));
+  EXPECT_TRUE(closed(waiting));
+  char byte;
+  for (size_t i = 0; i + 1 < singles.size(); ++i) EXPECT_EQ(-1, recv(singles[i], &byte, 1, MSG_DONTWAIT)) << i;
+  close(waiting);
   for (int s : singles) close(s);
-  EXPECT_TRUE(kt::test::eventually([&] { return countIn("/proc", server) == 0; }, kt::test::patience()));
+  EXPECT_TRUE(serving(0));
 }
 
 TEST_F(TelepathyServerTest, ATestSignalIsSpokenWithTheSendersAddressAndAFailureEndsCleanly) {
