@@ -1,8 +1,9 @@
 // Robots and other hosts on one simulated network, each robot a ktrobot
 // process driven by ktcli: a robot wired and wireless at once is found and
 // reached, silent connections from many addresses do not keep a robot's
-// signal out, a host never gets a signal by announcing a robot's name, and
-// only whole signals go.
+// signal out, a host never gets a signal by announcing a robot's name nor
+// takes a robot's row by announcing its address, and only whole signals
+// and announcements count.
 // ctest-timeout: 300
 #include <gtest/gtest.h>
 
@@ -18,6 +19,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "vesper_robots.h"
@@ -78,6 +80,42 @@ protected:
                                  kt::itest::patience());
   }
 
+  // Sends each text to robota's discovery port from the host's address
+  // paired with it.
+  void announce(const std::vector<std::pair<std::string, std::string>>& datagrams) {
+    const std::string robota = simnet.address("robota");
+    on("host", [&] {
+      for (const auto& d : datagrams) {
+        int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        struct sockaddr_in from = {}, to = {};
+        from.sin_family = to.sin_family = AF_INET;
+        inet_pton(AF_INET, d.first.c_str(), &from.sin_addr);
+        to.sin_port = htons(9599);
+        inet_pton(AF_INET, robota.c_str(), &to.sin_addr);
+        EXPECT_EQ(0, bind(s, reinterpret_cast<struct sockaddr*>(&from), sizeof from)) << d.first;
+        EXPECT_EQ(static_cast<ssize_t>(d.second.size()),
+                  sendto(s, d.second.data(), d.second.size(), 0, reinterpret_cast<struct sockaddr*>(&to), sizeof to));
+        close(s);
+      }
+    });
+  }
+
+  // Waits until robot's log holds part n times.
+  bool loggedTimes(size_t robot, const std::string& part, int n) {
+    return kt::itest::eventually(
+        [&] {
+          const std::string log = robots[robot]->tailLog();
+          int seen = 0;
+          for (size_t at = log.find(part); at != std::string::npos; at = log.find(part, at + 1)) ++seen;
+          return seen == n;
+        },
+        kt::itest::patience());
+  }
+
+  std::unique_ptr<Process> touch(size_t robot) {
+    return robots[robot]->cliAsync({"raise", "FrontTactilTouched", "1.0"});
+  }
+
   // What robot's memory holds under key ("" when nothing).
   std::string got(size_t robot, const std::string& key) {
     kt::itest::Result r = robots[robot]->cli({"get", key});
@@ -111,6 +149,17 @@ TEST_F(VesperPeers, ARobotOnTwoInterfacesIsFoundAndOnlyWholeSignalsReachIt) {
     close(s);
   });
   EXPECT_TRUE(logged(1, "テレパシー受信に失敗： 中止 = ktvesper:cut"));
+  // Nor does one whose NUL would end its text early.
+  on("host", [] {
+    int s = dial("", "198.18.0.2");
+    ASSERT_GE(s, 0);
+    send(s, "ktvesper:abc\0def\r\n", 18, MSG_NOSIGNAL);
+    char reply[256];
+    while (read(s, reply, sizeof reply) > 0) {
+    }
+    close(s);
+  });
+  EXPECT_TRUE(logged(1, "テレパシー受信に失敗： 中止 = ktvesper:abc\n"));
   EXPECT_EQ("", got(1, "telepathy_from_" + simnet.address("host")));
 
   // A value with a NUL is not sent; the next signal is the first to come.
@@ -161,52 +210,58 @@ TEST_F(VesperPeers, SilentConnectionsFromFortyAddressesDoNotKeepARobotsSignalOut
   EXPECT_TRUE(stopAll());
 }
 
-TEST_F(VesperPeers, AHostThatAnnouncesARobotsNameNeverReceivesItsSignal) {
+TEST_F(VesperPeers, AHostThatAnnouncesARobotsNameNeverReceivesItsSignalEvenAfter300Contests) {
   KT_NEED_SIMNET(simnet, "robota", "robotb", "robotc", "robotd", "host");
   setenv("KT_SLEEP_SCALE", "0.1", 1);
   startRobots({"robota", "robotb", "robotc", "robotd"});
   const std::string host = simnet.address("host");
-  // The host announces robotb's name with its own address, and takes any
-  // connection.
-  std::atomic<bool> done(false);
-  std::atomic<int> reached(0);
-  std::thread hosting([&] {
-    if (!simnet.enter("host")) return;
-    int announce = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0), yes = 1;
-    setsockopt(announce, SOL_SOCKET, SO_BROADCAST, &yes, sizeof yes);
-    struct sockaddr_in all = {}, any = {};
-    all.sin_family = any.sin_family = AF_INET;
-    all.sin_port = htons(9599);
-    all.sin_addr.s_addr = htonl(INADDR_BROADCAST);
-    any.sin_port = htons(kTelepathyPort);
-    int serve = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    bind(serve, reinterpret_cast<struct sockaddr*>(&any), sizeof any);
-    listen(serve, 16);
-    const std::string claim = "ktmyprofile:robotb:" + host;
-    struct pollfd p = {serve, POLLIN, 0};
-    while (!done) {
-      sendto(announce, claim.data(), claim.size(), 0, reinterpret_cast<struct sockaddr*>(&all),
-             sizeof all);
-      if (poll(&p, 1, 100) == 1) {
-        close(accept(serve, nullptr, nullptr));
-        ++reached;
-      }
-    }
-    close(serve);
-    close(announce);
-  });
-
-  // robota hears the host first, then the real robotb, then two more.
   for (size_t i = 1; i < robots.size(); ++i) call(i, {"KTVesper.setRobotNumber", "1"});
   call(0, {"KTVesper.setRobotNumber", "3"});
   std::vector<std::unique_ptr<Process>> touches;
-  touches.push_back(robots[0]->cliAsync({"raise", "FrontTactilTouched", "1.0"}));
+  touches.push_back(touch(0));
+  ASSERT_TRUE(logged(0, "ループスタート loop No. = 1"));
+  // First 300 names, each announced from two other addresses of the host, a
+  // few at a time so that none is dropped: robota must keep every refusal.
+  const std::string contested = "二つの送信元が同じ名前を知らせたので、どちらのロボットも登録しません。";
+  ip("host", "addr add 198.18.2.1/15 dev wlan0");
+  ip("host", "addr add 198.18.2.2/15 dev wlan0");
+  for (int first = 0; first < 300; first += 50) {
+    std::vector<std::pair<std::string, std::string>> pairs;
+    for (int i = first; i < first + 50; ++i)
+      for (const std::string from : {"198.18.2.1", "198.18.2.2"})
+        pairs.push_back({from, "ktmyprofile:name" + std::to_string(i) + ":" + from});
+    announce(pairs);
+    ASSERT_TRUE(loggedTimes(0, contested, first + 50));
+  }
+  // The host takes any connection, and announces robotb's name with its own
+  // address: robota hears it first, then the real robotb, then the host
+  // again, then two more robots.
+  std::atomic<bool> done(false);
+  std::atomic<int> reached(0);
+  std::atomic<bool> serving(false);
+  std::thread hosting([&] {
+    if (!simnet.enter("host")) return;
+    struct sockaddr_in any = {};
+    any.sin_family = AF_INET;
+    any.sin_port = htons(kTelepathyPort);
+    int serve = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    serving = bind(serve, reinterpret_cast<struct sockaddr*>(&any), sizeof any) == 0 && listen(serve, 16) == 0;
+    struct pollfd p = {serve, POLLIN, 0};
+    while (!done)
+      if (poll(&p, 1, 50) == 1) {
+        close(accept(serve, nullptr, nullptr));
+        ++reached;
+      }
+    close(serve);
+  });
+  ASSERT_TRUE(kt::itest::eventually([&] { return serving.load(); }, kt::itest::patience()));
+  const std::string claim = "ktmyprofile:robotb:" + host;
+  announce({{host, claim}});
   EXPECT_TRUE(logged(0, "ロボット名 'robotb' (IP: " + host + ")"));
-  touches.push_back(robots[1]->cliAsync({"raise", "FrontTactilTouched", "1.0"}));
-  EXPECT_TRUE(logged(0, "二つの送信元が同じ名前を知らせたので、どちらのロボットも登録しません。 robot = "
-                        "robotb 送信元 = " + host + ", " + simnet.address("robotb")));
-  for (size_t i = 2; i < robots.size(); ++i)
-    touches.push_back(robots[i]->cliAsync({"raise", "FrontTactilTouched", "1.0"}));
+  touches.push_back(touch(1));
+  EXPECT_TRUE(logged(0, contested + " robot = robotb 送信元 = " + host + ", " + simnet.address("robotb")));
+  announce({{host, claim}});
+  for (size_t i = 2; i < robots.size(); ++i) touches.push_back(touch(i));
   for (auto& t : touches) EXPECT_EQ(0, t->wait(kt::itest::patience())) << t->err();
   EXPECT_EQ((std::vector<std::string>{"robota", "robotc", "robotd"}), found(0));
 
@@ -217,6 +272,55 @@ TEST_F(VesperPeers, AHostThatAnnouncesARobotsNameNeverReceivesItsSignal) {
   hosting.join();
   EXPECT_EQ(0, reached);
   EXPECT_EQ("", got(1, "telepathy_from_" + simnet.address("robota")));
+  EXPECT_TRUE(stopAll());
+}
+
+TEST_F(VesperPeers, ARobotsAddressAnnouncedByAnotherHostBeforeOrAfterItSpeaksStaysItsOwn) {
+  KT_NEED_SIMNET(simnet, "robota", "robotb", "robotc", "host");
+  setenv("KT_SLEEP_SCALE", "0.1", 1);
+  startRobots({"robota", "robotb", "robotc"});
+  const std::string b = simnet.address("robotb"), host = simnet.address("host");
+  ip("host", "addr add 198.18.2.1/15 dev wlan0");
+  ip("host", "addr add 198.18.2.2/15 dev wlan0");
+  // A copy of robotb's announcement, and another name with its address,
+  // from two other addresses of the host.
+  const std::vector<std::pair<std::string, std::string>> hostile = {
+      {"198.18.2.1", "ktmyprofile:robotb:" + b}, {"198.18.2.2", "ktmyprofile:evil:" + b}};
+  call(1, {"KTVesper.setRobotNumber", "1"});
+  call(2, {"KTVesper.setRobotNumber", "1"});
+  call(0, {"KTVesper.setRobotNumber", "3"});
+  std::vector<std::unique_ptr<Process>> touches;
+  touches.push_back(touch(0));
+  ASSERT_TRUE(logged(0, "ループスタート loop No. = 1"));
+  announce(hostile);
+  EXPECT_TRUE(logged(0, "二つの送信元が同じアドレスを知らせたので、どちらのロボットも登録しません。 IP = " + b +
+                            " 送信元 = 198.18.2.1, 198.18.2.2"));
+  // An announcement longer than the receive buffer would end in a cut
+  // address: it is none.
+  std::string cut(2000, ':');
+  cut.replace(cut.size() - 32, 32, "ktmyprofile:cutname:198.18.7.150");
+  announce({{host, cut}});
+  EXPECT_TRUE(logged(0, "受け取れないロボット情報を無視します。 送信元 = " + host +
+                            " 理由 = ロボット情報が受信バッファより長く、切れています"));
+
+  // robotb's own announcement takes its address back; after it, the host's
+  // change nothing.
+  touches.push_back(touch(1));
+  EXPECT_TRUE(loggedTimes(0, "ロボット名 'robotb' (IP: " + b + ")", 2));
+  announce(hostile);
+  touches.push_back(touch(2));
+  for (auto& t : touches) EXPECT_EQ(0, t->wait(kt::itest::patience())) << t->err();
+  EXPECT_EQ((std::vector<std::string>{"robota", "robotb", "robotc"}), found(0));
+  EXPECT_TRUE(contains(call(0, {"KTVesper.getRobotList"}), "robotb&" + b));
+  EXPECT_FALSE(contains(robots[0]->tailLog(), "cutname"));
+
+  call(0, {"KTVesper.initTelepathy"});
+  std::unique_ptr<Process> watch =
+      robots[1]->watch({"telepathy_from_*", "--count", "1", "--timeout",
+                        std::to_string(static_cast<int>(kt::itest::patience()))});
+  EXPECT_EQ(0, robots[0]->cli({"raise", "telepathy_to_robotb", "hello"}).status);
+  EXPECT_EQ(0, watch->wait(kt::itest::patience())) << watch->err();
+  EXPECT_EQ("telepathy_from_198.18.0.1\t\"ktvesper:hello\\r\\n\"\n", watch->out());
   EXPECT_TRUE(stopAll());
 }
 
