@@ -132,6 +132,8 @@ Action watch(const std::vector<std::string>& args) {
     } else if (args[i] == "--count" || args[i] == "--timeout") {
       // Not a pattern: a watch on a key named so would never end.
       throw Usage{args[i] + " wants a value"};
+    } else if (args[i].compare(0, 1, "-") == 0) {
+      throw Usage{"unknown watch option " + args[i]};
     } else {
       patterns.push_back(args[i]);
     }
@@ -188,6 +190,8 @@ Action prepare(const std::string& command, const std::vector<std::string>& args)
     for (const std::string& a : args) {
       if (a == "--json")
         json = true;
+      else if (a.compare(0, 1, "-") == 0)
+        throw Usage{"info takes only --json and a MODULE, not " + a};
       else
         names.push_back(a);
     }
@@ -309,7 +313,7 @@ int main(int argc, char** argv) {
   try {
     status = action(robot);
   } catch (const AL::ALError& e) {
-    err(std::string(e.what()) + "\n");
+    err("ktcli: " + std::string(e.what()) + "\n");
     status = kFailed;
   } catch (const kt::remote::RobotGone& e) {
     err("ktcli: " + std::string(e.what()) + "\n");

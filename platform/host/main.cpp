@@ -284,8 +284,9 @@ void usage(int fd) {
       "  1   failed: could not start (a folder it cannot make, a socket it cannot\n"
       "      serve), or stopped with calls still under way\n"
       "  64  the command line is wrong: an unknown option, a missing value, an empty\n"
-      "      --root or one that is a file, a --socket in no folder, an --autoload\n"
-      "      file it cannot read or a library it cannot load; nothing was started");
+      "      --root or --name, a --root that is a file, a --socket in no folder, an\n"
+      "      --autoload file it cannot read or a library it cannot load; nothing was\n"
+      "      started");
 }
 
 }  // namespace
@@ -308,7 +309,12 @@ int main(int argc, char** argv) {
       }
       root = absolute(argv[i]);
     } else if (a == "--name" && hasValue) {
-      name = argv[++i];
+      // Nobody could address a robot without a name.
+      if (!*argv[++i]) {
+        say(2, "ktrobot: --name wants a name, not an empty text");
+        return kBadCommandLine;
+      }
+      name = argv[i];
     } else if (a == "--load" && hasValue) {
       libraries.push_back(Library{argv[++i], true});
       chosen = true;

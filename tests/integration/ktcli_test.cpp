@@ -120,18 +120,18 @@ TEST_F(KtcliTest, FailuresAndMistakesExitWithTheirStatusAndTheErrorText) {
       {{"call", "ALMotion.moveTo", "1"}, failed, "expects 3 argument(s), got 1", false},
       {{"call", "ALMotion.moveTo", "one", "0", "0"}, failed, "", false},
       {{"call", "ALAutonomousLife.setState", "asleep"}, failed,
-       "ALAutonomousLife.setState: unknown state asleep\n", true},
-      {{"call", "ALMotion.wakeUp"}, failed, "ALMotion.wakeUp: fault injected\n", true},
+       "ktcli: ALAutonomousLife.setState: unknown state asleep\n", true},
+      {{"call", "ALMotion.wakeUp"}, failed, "ktcli: ALMotion.wakeUp: fault injected\n", true},
       {{"call"}, mistake, "", false},
       {{"call", "NoDot"}, mistake, "", false},
       {{"fault", "ALMotion.moveTo", "sometimes"}, mistake, "", false},
       // A fault that could never fire: no such service, method, or not a service.
       {{"fault", "ALNoSuchService.say", "throw"}, failed,
-       "the robot has no service named ALNoSuchService\n", true},
+       "ktcli: the robot has no service named ALNoSuchService\n", true},
       {{"fault", "ALTextToSpeech.shout", "false"}, failed,
-       "ALTextToSpeech has no method named shout\n", true},
+       "ktcli: ALTextToSpeech has no method named shout\n", true},
       {{"fault", "KTOrrin.getRobotLog", "throw"}, failed,
-       "the robot has no service named KTOrrin\n", true},
+       "ktcli: the robot has no service named KTOrrin\n", true},
       {{"frobnicate"}, mistake, "", false},
       {{"watch", "never_raised", "--timeout", "0.3"}, failed, "watching", false},
       {{"watch", "never_raised", "--count", "2", "--timeout", "0.2"}, failed,
@@ -139,6 +139,9 @@ TEST_F(KtcliTest, FailuresAndMistakesExitWithTheirStatusAndTheErrorText) {
       // An option without its value is a mistake, not one more pattern to wait for.
       {{"watch", "never_raised", "--count"}, mistake, "--count wants a value", false},
       {{"watch", "never_raised", "--timeout"}, mistake, "--timeout wants a value", false},
+      // An unknown option is a mistake whatever the robot has.
+      {{"info", "--bogus"}, mistake, "ktcli: info takes only --json and a MODULE, not --bogus\n", false},
+      {{"watch", "never_raised", "--bogus"}, mistake, "ktcli: unknown watch option --bogus\n", false},
   };
   ASSERT_EQ(0, cli({"fault", "ALMotion.wakeUp", "throw"}).status);
   for (const Case& c : cases) {

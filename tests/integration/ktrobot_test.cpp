@@ -290,7 +290,10 @@ TEST(ExitStatus, EveryProgramGivesTheSameStatusForTheSameKindOfError) {
       {{cli, "--wait", "soon", "info"}, 64, "--wait wants seconds"},
       {{cli, "--socket", h.root + "/none", "info"}, 2, "no robot at "},
       {misspelt, 64, "unknown option --frobnicate"},
-      {serve, 1, "ktcontentserver: bind"},
+      {serve, 1, "ktcontentserver: bind 192.0.2.1 port 5591: "},
+      {{server, "--user", "u", "--bogus"}, 64, "ktcontentserver: unknown option --bogus\n"},
+      {{robot, "--root", h.root, "--name", ""}, 64, "ktrobot: --name wants a name, not an empty text\n"},
+      {{cli, "--socket", h.root + "/none", "info", "--bogus"}, 64, "ktcli: info takes only --json"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.argv[0] + " ... " + c.argv.back());

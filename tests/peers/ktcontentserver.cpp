@@ -21,6 +21,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -286,6 +287,10 @@ int main(int argc, char** argv) {
       std::cout << kUsage;
       return 0;
     }
+    static const char* const kValued[] = {"--bind", "--port", "--folder", "--conf", "--user",
+                                          "--session", "--login-reply", "--log", "--mode", "--fault"};
+    if (std::find(std::begin(kValued), std::end(kValued), a) == std::end(kValued))
+      return usage("unknown option " + a);
     if (i + 1 >= argc) return usage("missing value after " + a);
     std::string v = argv[++i];
     if (a == "--bind") opt.bind = v;
@@ -349,7 +354,7 @@ int main(int argc, char** argv) {
   setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
   if (bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) < 0 ||
       listen(listener, 5) < 0) {
-    std::perror("ktcontentserver: bind");
+    std::perror(("ktcontentserver: bind " + opt.bind + " port " + std::to_string(opt.port)).c_str());
     return kFailed;
   }
   std::cout << "listening on " << opt.bind << " port " << opt.port << "\nready" << std::endl;
