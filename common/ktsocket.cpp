@@ -75,7 +75,8 @@ int KTSocket::socket_open(const char* host, int port, const char* local) {
       // unavailable" read as the server program's own complaint).
       warn("ホスト情報を取得できません： 中止");
       warn(("ホスト名が見つかりません = " + std::string(host)).c_str());
-      std::fprintf(stderr, "%s: host name not found (%s)\n", host, hstrerror(herr));
+      why = std::string("host name not found (") + hstrerror(herr) + ")";
+      std::fprintf(stderr, "%s: %s\n", host, why.c_str());
       return -1;
     }
   } else {
@@ -86,6 +87,7 @@ int KTSocket::socket_open(const char* host, int port, const char* local) {
   if (port <= 0 || port > 65535) {
     warn("soketポートの設定に失敗しました： 中止");
     errno = EINVAL;
+    why = ktReason(errno);
     perror("connect");
     return -1;
   }
@@ -95,6 +97,7 @@ int KTSocket::socket_open(const char* host, int port, const char* local) {
   if (s < 0) {
     // Writing the warning may touch errno; perror tells the socket's error.
     int err = errno;
+    why = ktReason(err);
     warn("ソケット生成に失敗しました： 中止");
     errno = err;
     perror("socket");
@@ -131,6 +134,7 @@ int KTSocket::socket_open(const char* host, int port, const char* local) {
   }
   if (rc < 0) {
     int err = errno;
+    why = ktReason(err);
     warn("soketをサーバーにつなぐのに失敗しました： 中止");
     errno = err;
     perror("connect");

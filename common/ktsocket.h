@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <string>
 
 class KTSocket {
 public:
@@ -36,6 +37,8 @@ public:
   // With local, the connection leaves from that address of this machine
   // where it still has it.
   int socket_open(const char* host, int port, const char* local = 0);
+  // Why the last socket_open of this object failed, in the system's words.
+  const std::string& failure() const { return why; }
 
   // Reads up to and including a newline into p (a kLineSize buffer) and
   // ends it with NUL; no byte after the newline is taken from the socket. A line of more than
@@ -77,6 +80,7 @@ private:
   void warn(const char* text);
 
   const char* category;
+  std::string why;
 };
 
 #endif

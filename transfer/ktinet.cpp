@@ -36,8 +36,11 @@ const char* KTInet::serverHost() {
   return (host && *host) ? host : kDefaultServerHost;
 }
 
-int KTInet::socket_open(const char* host, int port) {
-  return KTSocket(kCategory).socket_open(host, port);
+int KTInet::socket_open(const char* host, int port, std::string* why) {
+  KTSocket opener(kCategory);
+  int s = opener.socket_open(host, port);
+  if (why) *why = opener.failure();
+  return s;
 }
 
 char* KTInet::read_line(int socket, char* p) { return KTSocket(kCategory).read_line(socket, p); }
@@ -66,10 +69,15 @@ int KTInet::getRemoteFile(const char* command, const char* loginname, const char
     return 0;
   }
 
-  int s = socket_open(serverHost(), kContentPort);
+  std::string why;
+  int s = socket_open(serverHost(), kContentPort, &why);
   if (s == -1) {
     tellConsole("FTPコマンド、サーバーに接続できません： 中止");
     KTLOG(qi::LogLevel_Warning) << "FTPコマンド、サーバーに接続できません： 中止";
+    // Where it went: the host is the robot's setting, not the server's.
+    KTLOG(qi::LogLevel_Warning) << "コンテンツサーバーに接続できませんでした。 host = " << serverHost()
+                                << " port = " << kContentPort << " 理由 = " << why
+                                << " (ホストは環境変数 KT_CONTENT_SERVER で指定します)";
     return 0;
   }
 

@@ -2,6 +2,8 @@
 #ifndef KTINET_H
 #define KTINET_H
 
+#include <string>
+
 class KTInet {
 public:
   static const int kContentPort = 5591;
@@ -18,7 +20,8 @@ public:
   // the data did not fit or the connection failed (str then empty).
   int inetRecv(int s, char* str, int size);
 
-  int socket_open(const char* host, int port);
+  // why, when given, gets the reason of a failure.
+  int socket_open(const char* host, int port, std::string* why = 0);
   char* read_line(int socket, char* p);
   void read_response(int socket, char* p);
 
