@@ -6,17 +6,19 @@
 #include <algorithm>
 #include <cstring>
 
+#include "ktrobot.h"
+
 // Defined here too: streams and tests take them by reference.
 const int KTAdmission::kMaxRows;
 const size_t KTAdmission::kMaxDatagram;
 const size_t KTAdmission::kMaxRemembered;
+const char* const KTAdmission::kProfileTag = "ktmyprofile";
 
 namespace {
 
-const char* const kProfileTag = "ktmyprofile";
 const char* const kBadName = "名前が空か長すぎるか、「:」「&」や制御文字があります";
-// The row buffers hold 255 bytes of text.
-const size_t kMaxText = 255;
+// What a row's buffers hold, NUL aside.
+const size_t kMaxText = KTRobot::kTextSize - 1;
 
 // Whether text is well-formed UTF-8: a name is shown to clients as text,
 // and must come back from them as the same bytes.
@@ -150,63 +152,64 @@ KTAdmission::Decision KTAdmission::admit(const char* data, size_t size, in_addr_
 
 // The rules between claims: a sender has one row; a name, or an address,
 // that two senders claim is taken for neither, now or later in the search;
-// but an address announced from itself is its sender's. True when the claim
-// may be taken; else d says why not, or the rows it took out.
+// but an address announced from itself, or that a datagram came from, is
+// that sender's. True when the claim may be taken; else d says why not, or
+// the rows it took out.
 bool KTAdmission::claim(Decision& d, const std::string& name, const std::string& address,
                         in_addr_t source, bool proves) {
-  int holder = rowAt(address);
+  int holder = rowAt(address), namesake = rowNamed(name);
   if (proves) {
-    if (holder >= 0 && fRows[holder].name != name && fRows[holder].source != source) {
+    if (holder >= 0 && holder != namesake && fRows[holder].source != source) {
       remove(d, holder, kGaveWay);
+      if (namesake > holder) --namesake;
       holder = -1;
     }
     remember(fProvenAddresses, address, d);
+  } else if (owned(address, source)) {
+    d.why = "このアドレスは持ち主のものです";
+    return false;
   }
-  if (fRefusedNames.count(name)) {
-    d.why = "二つの送信元が同じ名前を知らせています";
-  } else if (!proves && fRefusedAddresses.count(address)) {
-    d.why = "二つの送信元が同じアドレスを知らせています";
-  } else if (!proves && proven(address, source)) {
-    d.why = "このアドレスは持ち主が知らせています";
-  } else {
-    int namesake = rowNamed(name);
-    if (namesake >= 0 && namesake == holder) {
-      // The same robot heard again. From another source it is no claim: a
-      // copy of its datagram, or the robot itself, which proves its row.
-      if (fRows[namesake].source == source)
-        d.why = "同じ名前のロボットがもういます";
-      else if (!proves)
-        d.why = "同じロボット情報がほかの送信元からも届きました";
-      else if (hasRowFrom(source))
-        d.why = "この送信元のロボットはもういます";
-      else
-        fRows[namesake].source = source;
-      return false;
-    }
-    if (namesake >= 0) {
-      if (fRows[namesake].source == source) {
-        d.why = "同じ名前のロボットがもういます";
-        return false;
-      }
-      // Nothing tells which of the two is that robot.
-      remember(fRefusedNames, name, d);
-      remove(d, namesake, kNameContested);
-      return false;
-    }
-    if (holder >= 0) {
-      if (fRows[holder].source == source) {
-        d.why = "同じアドレスのロボットがもういます";
-        return false;
-      }
-      remember(fRefusedAddresses, address, d);
-      remove(d, holder, kAddressContested);
-      return false;
-    }
-    if (hasRowFrom(source))
+  if (holder >= 0 && holder == namesake) {
+    // The same robot heard again. From another source it is no claim: a
+    // copy of its datagram, or the robot itself, which proves its row.
+    if (fRows[holder].source == source)
+      d.why = "同じ名前のロボットがもういます";
+    else if (!proves)
+      d.why = "同じロボット情報がほかの送信元からも届きました";
+    else if (hasRowFrom(source))
       d.why = "この送信元のロボットはもういます";
-    else if (rows() >= kMaxRows)
-      d.why = "ロボットの表がいっぱいです";
+    else
+      fRows[holder].source = source;
+    return false;
   }
+  // Two senders of one address, neither of them from it; and of one name:
+  // nothing tells which of the two is that robot.
+  bool contested = false;
+  if (!proves && holder >= 0 && fRows[holder].source != source) {
+    remember(fRefusedAddresses, address, d);
+    remove(d, holder, kAddressContested);
+    if (namesake > holder) --namesake;
+    holder = -1;
+    contested = true;
+  }
+  if (namesake >= 0 && fRows[namesake].source != source) {
+    remember(fRefusedNames, name, d);
+    remove(d, namesake, kNameContested);
+    return false;
+  }
+  if (contested) return false;
+  if (fRefusedNames.count(name))
+    d.why = "二つの送信元が同じ名前を知らせています";
+  else if (!proves && fRefusedAddresses.count(address))
+    d.why = "二つの送信元が同じアドレスを知らせています";
+  else if (namesake >= 0)
+    d.why = "同じ名前のロボットがもういます";
+  else if (holder >= 0)
+    d.why = "同じアドレスのロボットがもういます";
+  else if (hasRowFrom(source))
+    d.why = "この送信元のロボットはもういます";
+  else if (rows() >= kMaxRows)
+    d.why = "ロボットの表がいっぱいです";
   return d.why == 0;
 }
 
@@ -228,17 +231,15 @@ bool KTAdmission::hasRowFrom(in_addr_t source) const {
   return false;
 }
 
-// Whether another sender than source announced address from itself: the
-// proof is remembered, and also stands in the row it gave.
-bool KTAdmission::proven(const std::string& address, in_addr_t source) const {
+// Whether address is another sender's than source: one it announced from
+// itself, or one its datagram came from (a robot on two interfaces).
+bool KTAdmission::owned(const std::string& address, in_addr_t source) const {
   if (fProvenAddresses.count(address)) return true;
-  int holder = rowAt(address);
-  if (holder < 0 || fRows[holder].source == source) return false;
-  struct in_addr from;
-  from.s_addr = fRows[holder].source;
-  char text[INET_ADDRSTRLEN] = "";
-  inet_ntop(AF_INET, &from, text, sizeof text);
-  return address == text;
+  struct in_addr a;
+  if (inet_pton(AF_INET, address.c_str(), &a) != 1) return false;
+  for (size_t i = 0; i < fRows.size(); ++i)
+    if (fRows[i].source == a.s_addr && fRows[i].source != source) return true;
+  return false;
 }
 
 void KTAdmission::remove(Decision& d, int row, Leaving why) {

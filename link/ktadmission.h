@@ -25,6 +25,8 @@ public:
   static const size_t kMaxRemembered = 1024;
   // Senders of one search whose first datagram is told about.
   static const size_t kMaxHeardSenders = 256;
+  // The first field of a robot's announcement.
+  static const char* const kProfileTag;
 
   enum Leaving {
     kNameContested,     // another sender claimed its name
@@ -46,8 +48,8 @@ public:
     // The datagram gives the table's new last row: name and address.
     bool taken;
     // When not taken: why it was passed over, or 0 when there is nothing to
-    // say (an empty datagram, a robot heard again, a claim that took rows
-    // out).
+    // say (an empty datagram, a claim that took rows out, a robot's own
+    // datagram that proves its row).
     const char* why;
     // The sender's first datagram in this search.
     bool firstWord;
@@ -89,7 +91,7 @@ private:
   int rowNamed(const std::string& name) const;
   int rowAt(const std::string& address) const;
   bool hasRowFrom(in_addr_t source) const;
-  bool proven(const std::string& address, in_addr_t source) const;
+  bool owned(const std::string& address, in_addr_t source) const;
   void remove(Decision& d, int row, Leaving why);
   // Keeps text in one of the sets; false when there is no more room.
   bool remember(std::set<std::string>& kept, const std::string& text, Decision& d);

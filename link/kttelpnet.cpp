@@ -37,14 +37,17 @@ const int KTTelpnet::kMaxFields;
 const int KTTelpnet::kMaxSignalValue;
 int KTTelpnet::searchLimitMs = KTTelpnet::kSearchLimitSeconds * 1000;
 
+// The search's rules and the table see the same limits.
+static_assert(KTAdmission::kMaxRows == KTTelpnet::kMaxRobots, "a table row for each robot taken");
+static_assert(KTAdmission::kMaxFields == KTTelpnet::kMaxFields, "split fills callers' arrays");
+static_assert(KTAdmission::kMaxDatagram == KTTelpnet::kPacketSize - 1, "the receive buffer");
+
 namespace {
 
 const char* const kCategory = KT_LOG_CATEGORY;
 const char* const kModuleLiteral = "ktvesper";
 const char* const kReplyPrefix = "100: Received your command with value = ";
 const char* const kSearchEnded = "時間がきたので、ロボット情報の受信を終了します。";
-
-const char* const kProfileTag = "ktmyprofile";
 
 // The local time of the last search's start, where `now` points.
 struct tm startTime;
@@ -327,8 +330,8 @@ void KTTelpnet::sendRobotInfo() {
   }
 
   char packet[kPacketSize];
-  std::snprintf(packet, sizeof packet, "%s:%s:%s", kProfileTag, myprofile->getRobotName(),
-                myprofile->getIpaddress());
+  std::snprintf(packet, sizeof packet, "%s:%s:%s", KTAdmission::kProfileTag,
+                myprofile->getRobotName(), myprofile->getIpaddress());
   for (int i = 0; i < kPackets; ++i) {
     if (sendto(s, packet, std::strlen(packet), 0, reinterpret_cast<struct sockaddr*>(&to),
                sizeof to) < 0) {

@@ -19,7 +19,7 @@ const std::string kNotUtf8 = "名前がUTF-8ではありません";
 const std::string kBadAddress = "アドレスが送信元と違い、ロボットのアドレスとしても使えません";
 const std::string kNameRefused = "二つの送信元が同じ名前を知らせています";
 const std::string kAddressRefused = "二つの送信元が同じアドレスを知らせています";
-const std::string kOwned = "このアドレスは持ち主が知らせています";
+const std::string kOwned = "このアドレスは持ち主のものです";
 const std::string kCopy = "同じロボット情報がほかの送信元からも届きました";
 const std::string kFull = "ロボット情報を覚えきれないので、この探索ではもう登録しません";
 
@@ -143,6 +143,15 @@ TEST_F(AdmissionTest, ANameOrAnAddressClaimedByTwoSendersIsNobodysForTheRestOfTh
   // Two senders that each announce their own address under one name.
   EXPECT_EQ("out 0 robot1&198.18.0.1 of 198.18.0.1 (name)",
             say("ktmyprofile:robot1:198.18.0.13", "198.18.0.13"));
+
+  // A claim of a known name and of another sender's address contests both.
+  search.start();
+  ASSERT_EQ("taken elsewhere", say("ktmyprofile:b:198.18.7.9", "198.18.0.2"));
+  ASSERT_EQ("taken", say("ktmyprofile:a:198.18.0.1", "198.18.0.1"));
+  EXPECT_EQ("out 0 b&198.18.7.9 of 198.18.0.2 (address); out 0 a&198.18.0.1 of 198.18.0.1 (name)",
+            say("ktmyprofile:a:198.18.7.9", "198.18.0.3"));
+  EXPECT_EQ("taken", say("ktmyprofile:b:198.18.0.4", "198.18.0.4"));
+  EXPECT_EQ(kAddressRefused, say("ktmyprofile:c:198.18.7.9", "198.18.0.3"));
 }
 
 TEST_F(AdmissionTest, ARobotHeardFromItsOwnAddressKeepsItsRow) {
@@ -173,8 +182,10 @@ TEST_F(AdmissionTest, ARobotHeardFromItsOwnAddressKeepsItsRow) {
   EXPECT_EQ("taken", say("ktmyprofile:robotd:198.18.0.4", "198.18.0.4"));
 
   // A robot that announces another interface's address proves nothing:
-  // another sender of that address takes it out.
+  // another sender of that address takes it out. The address it sent from
+  // is its own.
   EXPECT_EQ("taken elsewhere", say("ktmyprofile:robote:198.18.0.5", "198.18.1.5"));
+  EXPECT_EQ(kOwned, say("ktmyprofile:x4:198.18.1.5", "198.18.9.9"));
   EXPECT_EQ("out 3 robote&198.18.0.5 of 198.18.1.5 (address)",
             say("ktmyprofile:x3:198.18.0.5", "198.18.9.7"));
 
@@ -183,6 +194,15 @@ TEST_F(AdmissionTest, ARobotHeardFromItsOwnAddressKeepsItsRow) {
   EXPECT_EQ("out 0 robotb&198.18.0.2 of 198.18.0.2 (name)",
             say("ktmyprofile:robotb:198.18.9.8", "198.18.9.8"));
   EXPECT_EQ((Texts{"robotc&198.18.0.3 of 198.18.0.3", "robotd&198.18.0.4 of 198.18.0.4"}), table());
+  // robotb's address stays its own after its row went.
+  EXPECT_EQ(kOwned, say("ktmyprofile:robotz:198.18.0.2", "198.18.9.10"));
+
+  // A sender with a row of its own does not take a copy of its datagram
+  // over as a second one.
+  EXPECT_EQ("taken elsewhere", say("ktmyprofile:robotf:198.18.0.6", "198.18.9.11"));
+  EXPECT_EQ("taken elsewhere", say("ktmyprofile:other:198.18.7.6", "198.18.0.6"));
+  EXPECT_EQ("この送信元のロボットはもういます", say("ktmyprofile:robotf:198.18.0.6", "198.18.0.6"));
+  EXPECT_EQ("robotf&198.18.0.6 of 198.18.9.11", table()[2]);
 }
 
 TEST_F(AdmissionTest, ARefusalIsNeverForgottenAndASearchThatCannotKeepOneTakesNoNewRobot) {
