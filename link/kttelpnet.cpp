@@ -69,6 +69,23 @@ const char* valueFault(const std::string& value) {
   return 0;
 }
 
+// Text from the network as one log line: a control byte, as a line break
+// would make a line of its own, is shown as \xNN.
+std::string printable(const std::string& text) {
+  std::string out;
+  char escaped[5];
+  for (size_t i = 0; i < text.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c != 0x7F) {
+      out += static_cast<char>(c);
+    } else {
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+      out += escaped;
+    }
+  }
+  return out;
+}
+
 // Waits for a datagram until the search's deadline; false once it passed.
 bool waitForPacket(int socket) {
   // A socket that cannot be waited on would only spin until the bound.
@@ -456,7 +473,7 @@ bool KTTelpnet::takeRobotInfo(const char* data, size_t size, const struct in_add
     return false;
   }
 
-  KTINFO << "recv: '" << d.text << "' (" << d.text.size() << ")";
+  KTINFO << "recv: '" << printable(d.text) << "' (" << d.text.size() << ")";
   KTRobot* row = robots[recognized_robo_number];
   row->setRobotName(d.name.c_str());
   row->setIpaddress(d.address.c_str());

@@ -175,11 +175,14 @@ TEST_F(TelpnetTest, ARowTakenOutLeavesTheOthersInTheirOrderAndEachIsSaid) {
   EXPECT_TRUE(log.has(qi::LogLevel_Warning, "ktvesper",
                       "アドレスの持ち主が自分のアドレスを知らせたので、同じアドレスを知らせたロボットを"
                       "登録しません。 robot = evil IP = 198.18.0.5 送信元 = 198.18.9.1, 198.18.0.5"));
+  // What follows the address is logged as one line whatever it holds.
+  EXPECT_TRUE(take("ktmyprofile:robot6:198.18.0.6:\n[WARN] fake", "198.18.0.6"));
+  EXPECT_TRUE(logged("recv: 'ktmyprofile:robot6:198.18.0.6:\\x0A[WARN] fake' (42)"));
   // A datagram longer than the buffer took is passed over.
   std::string cut(2000, ':');
   cut.replace(cut.size() - 32, 32, "ktmyprofile:cutname:198.18.7.150");
-  EXPECT_FALSE(take(cut, "198.18.0.6"));
-  EXPECT_TRUE(logged("受け取れないロボット情報を無視します。 送信元 = 198.18.0.6 理由 = "
+  EXPECT_FALSE(take(cut, "198.18.0.8"));
+  EXPECT_TRUE(logged("受け取れないロボット情報を無視します。 送信元 = 198.18.0.8 理由 = "
                      "ロボット情報が受信バッファより長く、切れています"));
 
   // A search that can keep no more refusals says so once.
@@ -192,8 +195,8 @@ TEST_F(TelpnetTest, ARowTakenOutLeavesTheOthersInTheirOrderAndEachIsSaid) {
       "受け取ったロボット情報を覚えきれなくなったので、この探索ではもう新しいロボットを登録しません。";
   Rows said = log.messages("ktvesper");
   EXPECT_EQ(1, std::count(said.begin(), said.end(), full));
-  EXPECT_FALSE(take("ktmyprofile:robot6:198.18.0.6", "198.18.0.6"));
-  EXPECT_EQ(4u, robotList().size());
+  EXPECT_FALSE(take("ktmyprofile:robot7:198.18.0.7", "198.18.0.7"));
+  EXPECT_EQ(5u, robotList().size());
 }
 
 TEST_F(TelpnetTest, ASearchWithoutEnoughRobotsEndsAtItsBound) {
