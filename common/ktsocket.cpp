@@ -50,7 +50,7 @@ bool lookupHost(const char* host, struct in_addr* addr, int* herr) {
 int KTSocket::connectTimeoutMs = KTSocket::kConnectTimeoutSeconds * 1000;
 int KTSocket::readTimeoutMs = KTSocket::kReadTimeoutSeconds * 1000;
 
-KTSocket::KTSocket(const char* category) : category(category) {}
+KTSocket::KTSocket(const char* category) : category(category), error(0) {}
 
 void KTSocket::warn(const char* text) {
   qi::log::LogStream(qi::LogLevel_Warning, __FILE__, __FUNCTION__, __LINE__, category) << text;
@@ -87,6 +87,7 @@ int KTSocket::socket_open(const char* host, int port, const char* local) {
   if (port <= 0 || port > 65535) {
     warn("soketポートの設定に失敗しました： 中止");
     errno = EINVAL;
+    error = errno;
     why = ktReason(errno);
     perror("connect");
     return -1;
@@ -97,6 +98,7 @@ int KTSocket::socket_open(const char* host, int port, const char* local) {
   if (s < 0) {
     // Writing the warning may touch errno; perror tells the socket's error.
     int err = errno;
+    error = err;
     why = ktReason(err);
     warn("ソケット生成に失敗しました： 中止");
     errno = err;
@@ -134,6 +136,7 @@ int KTSocket::socket_open(const char* host, int port, const char* local) {
   }
   if (rc < 0) {
     int err = errno;
+    error = err;
     why = ktReason(err);
     warn("soketをサーバーにつなぐのに失敗しました： 中止");
     errno = err;

@@ -37,8 +37,10 @@ public:
   // With local, the connection leaves from that address of this machine
   // where it still has it.
   int socket_open(const char* host, int port, const char* local = 0);
-  // Why the last socket_open of this object failed, in the system's words.
+  // Why the last socket_open of this object failed, in the system's words,
+  // and the error number (0 for a name not found).
   const std::string& failure() const { return why; }
+  int failedWith() const { return error; }
 
   // Reads up to and including a newline into p (a kLineSize buffer) and
   // ends it with NUL; no byte after the newline is taken from the socket. A line of more than
@@ -81,6 +83,7 @@ private:
 
   const char* category;
   std::string why;
+  int error;
 };
 
 #endif

@@ -86,6 +86,14 @@ std::string printable(const std::string& text) {
   return out;
 }
 
+// Whether a connect that failed so may have failed for its source address:
+// no answer, or no route or no permission from there. A peer that refused
+// has answered.
+bool noWayFrom(int err) {
+  return err == ETIMEDOUT || err == EHOSTUNREACH || err == ENETUNREACH || err == EACCES ||
+         err == EPERM || err == EADDRNOTAVAIL;
+}
+
 // Waits for a datagram until the search's deadline; false once it passed.
 bool waitForPacket(int socket) {
   // A socket that cannot be waited on would only spin until the bound.
@@ -599,8 +607,9 @@ bool KTTelpnet::initClient(char* robotName) {
   int s = -1;
   if (!refused && host[0] != '\0') {
     bool fromOwn = std::strcmp(own, "0.0.0.0") != 0;
-    s = KTSocket(kCategory).socket_open(host, kTelepathyPort, fromOwn ? own : 0);
-    if (s < 0 && fromOwn) {
+    KTSocket opener(kCategory);
+    s = opener.socket_open(host, kTelepathyPort, fromOwn ? own : 0);
+    if (s < 0 && fromOwn && noWayFrom(opener.failedWith())) {
       // That address may have no way to the peer (it is on another network
       // than the one the peer is on): the system's choice may have one.
       KTWARN << "通知したアドレス " << own << " から相手ロボットにつながらないので、ほかのアドレスから"
