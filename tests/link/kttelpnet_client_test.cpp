@@ -126,14 +126,20 @@ protected:
   // A search on robota that hears these robots, in this order, each
   // announcing itself from its own network.
   void search(const std::vector<std::string>& robots) {
-    std::thread receiving([&] { net->recvRobotInfo(static_cast<int>(robots.size())); });
+    std::vector<std::pair<std::string, std::string>> said;
+    for (const std::string& r : robots) said.push_back({r, "ktmyprofile:" + r + ":" + simnet.address(r)});
+    search(said, static_cast<int>(robots.size()));
+  }
+
+  // A search on robota for rnum robots that hears each text, in this order,
+  // from the network of the member paired with it.
+  void search(const std::vector<std::pair<std::string, std::string>>& said, int rnum) {
+    std::thread receiving([&] { net->recvRobotInfo(rnum); });
     EXPECT_TRUE(kt::test::eventually(
         [] { return kt::test::portInUse("udp", KTTelpnet::kDiscoveryPort); }, kt::test::patience()));
-    for (const std::string& r : robots)
+    for (const auto& s : said)
       std::thread([&] {
-        if (simnet.enter(r))
-          kt::test::sendDatagrams({"ktmyprofile:" + r + ":" + simnet.address(r)},
-                                  simnet.address("robota"));
+        if (simnet.enter(s.first)) kt::test::sendDatagrams({s.second}, simnet.address("robota"));
       }).join();
     receiving.join();
   }
@@ -237,6 +243,24 @@ TEST_F(TelepathyClientTest, WhereTheAnnouncedAddressFindsNoWayTheConnectionLeave
   EXPECT_TRUE(net->sendSignal(robotc, "hello"));
   const char* key = "telepathy_from_198.18.1.1";
   EXPECT_TRUE(kt::test::eventually([&] { return robot.memory().hasData(key); }, kt::test::patience()));
+}
+
+TEST_F(TelepathyClientTest, ARowTakenOutDuringASearchLeavesEveryOtherConnectionWithItsRobot) {
+  PeerPlay robotbPlayed(simnet, "robotb");
+  ASSERT_TRUE(net->initClient(robotb));
+  ASSERT_TRUE(net->initClient(robotc));
+  // Another sender claims robotb's name: robotb's row, the first, goes, and
+  // robotc's moves up.
+  search({{"robotb", "ktmyprofile:robotb:198.18.0.2"},
+          {"robotc", "ktmyprofile:robotc:198.18.0.3"},
+          {"robota", "ktmyprofile:robotb:198.18.0.1"},
+          {"robota", "ktmyprofile:robota:198.18.0.1"},
+          {"robotb", "ktmyprofile:robotd:198.18.0.2"}},
+         3);
+  EXPECT_EQ(-1, net->getSocketFromRobotName("robotb"));
+  EXPECT_TRUE(net->sendSignal(robotc, "moved"));
+  EXPECT_TRUE(kt::test::eventually([&] { return fromRobota() == "ktvesper:moved\r\n"; }, kt::test::patience()));
+  EXPECT_TRUE(robotbPlayed.lines().empty());
 }
 
 TEST_F(TelepathyClientTest, FiftyConnectionsAreTheLimitAndAllAreClosedAtOnce) {
