@@ -264,6 +264,9 @@ TEST(KtrobotOptions, AnEmptyRootOrAFileAsRootIsRefused) {
   EXPECT_FALSE(exists(robot.root + "/var"));
 }
 
+// A script of the source tree.
+std::string script(const std::string& name) { return std::string(KT_SOURCE_DIR) + "/scripts/" + name; }
+
 // The same status means the same in every program: 64 a command line that
 // is wrong, 1 a failure, 2 (ktcli) no robot.
 TEST(ExitStatus, EveryProgramGivesTheSameStatusForTheSameKindOfError) {
@@ -294,12 +297,38 @@ TEST(ExitStatus, EveryProgramGivesTheSameStatusForTheSameKindOfError) {
       {{server, "--user", "u", "--bogus"}, 64, "ktcontentserver: unknown option --bogus\n"},
       {{robot, "--root", h.root, "--name", ""}, 64, "ktrobot: --name wants a name, not an empty text\n"},
       {{cli, "--socket", h.root + "/none", "info", "--bogus"}, 64, "ktcli: info takes only --json"},
+      // The scripts refuse before anything is installed, built or run.
+      {{script("test"), "-LE", "slow", "--bogus"}, 64, "test: --bogus is not an option of ctest's"},
+      {{script("test"), "-R"}, 64, "test: -R wants a value"},
+      {{script("test-i386"), "--bogus"}, 64, "test-i386: --bogus is not an option of ctest's"},
+      {{script("test-sanitize"), "memory"}, 64, "usage: scripts/test-sanitize address|thread"},
+      {{script("test-sanitize"), "thread", "--bogus"}, 64, "test-sanitize: --bogus is not"},
+      {{script("build"), "--bogus"}, 64, "build: --bogus is not a -DVARIABLE=VALUE setting"},
+      {{script("setup"), "--bogus"}, 64, "setup: unknown option --bogus"},
+      {{script("fuzz"), "--seconds"}, 64, "fuzz: --seconds needs a value"},
+      {{script("fuzz"), "nosuchtarget"}, 64, "fuzz: no fuzz target named nosuchtarget"},
+      {{script("bench"), "--rounds", "many"}, 64, "bench: --rounds wants a number"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.argv[0] + " ... " + c.argv.back());
     Result r = h.run(c.argv);
     EXPECT_EQ(c.status, r.status);
     EXPECT_TRUE(contains(r.err, c.error)) << r.err;
+    if (c.status == 64) {
+      EXPECT_EQ("", r.out);
+    }
+  }
+}
+
+// Each script says what it does and takes, and does nothing else.
+TEST(ExitStatus, EveryScriptAnswersHelpWithoutBuildingOrRunning) {
+  for (const std::string name :
+       {"bench", "build", "fuzz", "setup", "test", "test-i386", "test-sanitize"}) {
+    Result r = RobotHarness().run({script(name), "--help"});
+    EXPECT_EQ(0, r.status) << name;
+    EXPECT_EQ("", r.err) << name;
+    EXPECT_TRUE(contains(r.out, "\n  scripts/" + name)) << r.out;
+    EXPECT_TRUE(contains(r.out, "64")) << name << ": the exit status of a refused argument";
   }
 }
 
