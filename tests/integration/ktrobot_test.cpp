@@ -298,6 +298,7 @@ TEST(ExitStatus, EveryProgramGivesTheSameStatusForTheSameKindOfError) {
       {{robot, "--root", h.root, "--name", ""}, 64, "ktrobot: --name wants a name, not an empty text\n"},
       {{cli, "--socket", h.root + "/none", "info", "--bogus"}, 64, "ktcli: info takes only --json"},
       // The scripts refuse before anything is installed, built or run.
+      {{script("demo"), "--bogus"}, 64, "demo: it takes no argument, not --bogus"},
       {{script("test"), "-LE", "slow", "--bogus"}, 64, "test: --bogus is not an option of ctest's"},
       {{script("test"), "-R"}, 64, "test: -R wants a value"},
       {{script("test-i386"), "--bogus"}, 64, "test-i386: --bogus is not an option of ctest's"},
@@ -323,7 +324,7 @@ TEST(ExitStatus, EveryProgramGivesTheSameStatusForTheSameKindOfError) {
 // Each script says what it does and takes, and does nothing else.
 TEST(ExitStatus, EveryScriptAnswersHelpWithoutBuildingOrRunning) {
   for (const std::string name :
-       {"bench", "build", "fuzz", "setup", "test", "test-i386", "test-sanitize"}) {
+       {"bench", "build", "demo", "fuzz", "setup", "test", "test-i386", "test-sanitize"}) {
     Result r = RobotHarness().run({script(name), "--help"});
     EXPECT_EQ(0, r.status) << name;
     EXPECT_EQ("", r.err) << name;
