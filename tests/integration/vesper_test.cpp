@@ -89,7 +89,7 @@ TEST_F(VesperRobots, ARobotKilledAndStartedAgainAtOnceServesItsPort) {
         << robots[0]->robotErr();
     EXPECT_TRUE(kt::itest::eventually(
         [&] { return contains(robots[0]->tailLog(), "ロボットテレパシー  >> Server Start..."); }, kt::itest::patience()))
-        << run;
+        << run << "\n" << robots[0]->tailLog() << portHolders("robota", 9595);
     EXPECT_FALSE(contains(robots[0]->tailLog(), "server: can't bind local address.")) << run;
   }
   EXPECT_TRUE(stopAll());
