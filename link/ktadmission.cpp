@@ -10,8 +10,10 @@
 
 // Defined here too: streams and tests take them by reference.
 const int KTAdmission::kMaxRows;
+const int KTAdmission::kMaxFields;
 const size_t KTAdmission::kMaxDatagram;
 const size_t KTAdmission::kMaxRemembered;
+const size_t KTAdmission::kMaxHeardSenders;
 const char* const KTAdmission::kProfileTag = "ktmyprofile";
 
 namespace {

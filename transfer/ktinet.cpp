@@ -27,6 +27,9 @@ bool hasLineBreak(const char* text) { return std::strpbrk(text, "\r\n") != 0; }
 
 }  // namespace
 
+// Defined here too: streams take it by reference.
+const int KTInet::kContentPort;
+
 KTInet::KTInet() {}
 
 KTInet::~KTInet() {}
