@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -50,30 +49,17 @@ protected:
     return out;
   }
 
-  // Who holds a TCP port on a member's network, and what each holder is
-  // doing: for a test that finds the port taken to say by whom.
+  // Who holds a TCP port on a member's network: for a test that finds the
+  // port taken to say by whom.
   std::string portHolders(const std::string& member, int port) {
-    const std::string ns = simnet.name() + "-" + member;
-    kt::itest::Result held = robots.front()->run(
-        {"/usr/sbin/ip", "netns", "exec", ns, "ss", "-Htanp", "sport = :" + std::to_string(port)});
-    std::string out = held.out;
-    for (std::string::size_type at = 0; (at = out.find("pid=", at)) != std::string::npos;) {
-      std::string pid = out.substr(at + 4, out.find_first_not_of("0123456789", at + 4) - at - 4);
-      at += 4;
-      out += robots.front()->run({"/bin/ps", "-o", "pid,ppid,stat,wchan:24,etime,args", "-p", pid}).out;
-    }
-    return out;
+    return robots.front()->run({"/usr/sbin/ip", "netns", "exec", simnet.name() + "-" + member, "ss",
+                                "-Htanp", "sport = :" + std::to_string(port)}).out;
   }
 
   // Stops every robot; true when nothing is left running on the network.
   bool stopAll() {
     for (auto& r : robots) EXPECT_EQ(0, r->stop()) << r->robotErr();
-    if (kt::itest::eventually([&] { return simnet.pids().empty(); }, kt::itest::patience())) return true;
-    // What is left, and what it is doing.
-    for (pid_t pid : simnet.pids())
-      std::cerr << robots.front()->run({"/bin/ps", "-o", "pid,ppid,stat,wchan:24,etime,args", "-p",
-                                        std::to_string(pid)}).out;
-    return false;
+    return kt::itest::eventually([&] { return simnet.pids().empty(); }, kt::itest::patience());
   }
 
   kt::test::SimNet simnet;

@@ -180,6 +180,10 @@ TEST_F(TelepathyClientTest, ASignalReachesTheRobotThatServesOncePerConnection) {
   EXPECT_EQ("サーバーに接続できません： 中止\n", connect(robotb, &made));
   EXPECT_FALSE(made);
   EXPECT_TRUE(logged(qi::LogLevel_Warning, "相手ロボットに接続できません： 中止"));
+  // Refused: it answered, so the address was not at fault.
+  EXPECT_FALSE(logged(qi::LogLevel_Warning,
+                      "通知したアドレス 198.18.0.1 から相手ロボットにつながらないので、ほかのアドレスから"
+                      "接続します。相手はこのロボットを知らないアドレスから受けることがあります。 robot = robotb"));
   {
     // One that closes before its greeting is no connection either.
     PeerPlay closing(simnet, "robotb", false);
